@@ -1,0 +1,49 @@
+// A console reporter that ends with each benchmark's time as a ratio of a
+// baseline measured in the same run. Benchmarks name their baseline with the
+// label "baseline:NAME"; NAME is the baseline's own benchmark name.
+#pragma once
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <map>
+#include <string>
+#include <vector>
+
+class RatioReporter : public benchmark::ConsoleReporter {
+ public:
+  void ReportRuns(const std::vector<Run>& runs) override {
+    ConsoleReporter::ReportRuns(runs);
+    for (const Run& run : runs) {
+      if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
+      const std::string name = run.benchmark_name();
+      cpuTime_[name] = run.GetAdjustedCPUTime();
+      const std::string prefix = "baseline:";
+      if (run.report_label.rfind(prefix, 0) == 0)
+        baseline_[name] = run.report_label.substr(prefix.size());
+    }
+  }
+
+  void Finalize() override {
+    ConsoleReporter::Finalize();
+    for (const auto& [name, base] : baseline_) {
+      const auto found = cpuTime_.find(base);
+      if (found == cpuTime_.end() || found->second <= 0) continue;
+      std::printf("ratio %-48s %6.3fx  of %s\n", name.c_str(), cpuTime_[name] / found->second,
+                  base.c_str());
+    }
+  }
+
+ private:
+  std::map<std::string, double> cpuTime_;
+  std::map<std::string, std::string> baseline_;
+};
+
+#define DEVICECODE_BENCHMARK_MAIN()               \
+  int main(int argc, char** argv) {               \
+    benchmark::Initialize(&argc, argv);           \
+    RatioReporter reporter;                       \
+    benchmark::RunSpecifiedBenchmarks(&reporter); \
+    benchmark::Shutdown();                        \
+    return 0;                                     \
+  }

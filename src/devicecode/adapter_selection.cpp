@@ -1,0 +1,109 @@
+// Adapter selection and hardware-address text.
+#include "devicecode/adapter_selection.h"
+
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+
+namespace devicecode {
+namespace {
+
+constexpr std::size_t kMaxAddressLength = sizeof(platform::AdapterInfo{}.Address);
+constexpr std::size_t kDescriptionSize = sizeof(platform::AdapterInfo{}.Description);
+
+// Locale-independent folding: only A-Z change, so "VIRTUAL" matches under any
+// code page and no byte of 128 or above is touched.
+std::string FoldDescription(const platform::AdapterInfo& adapter) {
+  // A description that fills its field without a NUL ends with the field.
+  std::string text(adapter.Description, strnlen(adapter.Description, kDescriptionSize));
+  for (char& c : text) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+  return text;
+}
+
+bool NamesVirtualAdapter(const platform::AdapterInfo& adapter) {
+  const std::string folded = FoldDescription(adapter);
+  return folded.find("virtual") != std::string::npos || folded.find("vmware") != std::string::npos;
+}
+
+struct FreeDeleter {
+  void operator()(void* block) const { platform::Free(block); }
+};
+
+template <typename Selection>
+std::string EnumerateAndSelect(Selection select) {
+  std::uint32_t size = 0;
+  if (platform::GetAdaptersInfo(nullptr, &size) != platform::kErrorBufferOverflow) return {};
+  if (size == 0) return {};
+  std::unique_ptr<platform::AdapterInfo, FreeDeleter> list(
+      static_cast<platform::AdapterInfo*>(platform::Malloc(size)));
+  if (!list) throw std::bad_alloc();
+  if (platform::GetAdaptersInfo(list.get(), &size) != platform::kErrorSuccess) return {};
+  return select(list.get());
+}
+
+}  // namespace
+
+std::string WriteAddressText(const platform::AdapterInfo& adapter, bool* usable) {
+  // A length above the field's 8 bytes cannot come from the platform; never
+  // read past the field for it.
+  std::size_t length = adapter.AddressLength;
+  if (length > kMaxAddressLength) length = kMaxAddressLength;
+  std::string text;
+  text.reserve(2 * length);
+  *usable = false;
+  for (std::size_t i = 0; i < length; ++i) {
+    char digits[10];
+    std::snprintf(digits, sizeof digits, "%02X", static_cast<unsigned>(adapter.Address[i]));
+    text += digits;
+    if (adapter.Address[i] != 0) *usable = true;
+  }
+  return text;
+}
+
+Verdict JudgePhysical(const platform::AdapterInfo& adapter, std::string* text) {
+  text->clear();
+  if (NamesVirtualAdapter(adapter)) return Verdict::kSkippedVirtual;
+  bool usable = false;
+  std::string written = WriteAddressText(adapter, &usable);
+  if (!usable) return Verdict::kSkippedUnusable;
+  *text = std::move(written);
+  return Verdict::kChosen;
+}
+
+Verdict JudgeFallback(const platform::AdapterInfo& adapter, std::string* text) {
+  text->clear();
+  // The last record is a candidate whatever its context.
+  if (adapter.IpAddressList.Context == 0 && adapter.Next != nullptr) {
+    return Verdict::kSkippedNoContext;
+  }
+  bool usable = false;
+  std::string written = WriteAddressText(adapter, &usable);
+  if (!usable) return Verdict::kSkippedUnusable;
+  *text = std::move(written);
+  return Verdict::kChosen;
+}
+
+std::string SelectPhysicalMacText(const platform::AdapterInfo* first) {
+  std::string text;
+  for (const platform::AdapterInfo* a = first; a != nullptr; a = a->Next) {
+    if (JudgePhysical(*a, &text) == Verdict::kChosen) return text;
+  }
+  return {};
+}
+
+std::string SelectFallbackMacText(const platform::AdapterInfo* first) {
+  std::string text;
+  for (const platform::AdapterInfo* a = first; a != nullptr; a = a->Next) {
+    if (JudgeFallback(*a, &text) == Verdict::kChosen) return text;
+  }
+  return {};
+}
+
+std::string GetPhysicalMacText() { return EnumerateAndSelect(SelectPhysicalMacText); }
+
+std::string GetFallbackMacText() { return EnumerateAndSelect(SelectFallbackMacText); }
+
+}  // namespace devicecode

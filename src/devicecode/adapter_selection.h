@@ -1,0 +1,39 @@
+// Adapter selection: which network adapter's hardware address names the
+// machine, and that address written as text.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+
+namespace devicecode {
+
+// What a strategy decided about one adapter record.
+enum class Verdict {
+  kChosen,            // usable address: the walk stops here
+  kSkippedVirtual,    // description names a virtual or VMware adapter
+  kSkippedUnusable,   // empty or all-zero address
+  kSkippedNoContext,  // no IP context and not the last record
+};
+
+// The first AddressLength bytes of Address (at most 8) as upper-case hex
+// digits; `*usable` tells whether any of them is non-zero.
+std::string WriteAddressText(const platform::AdapterInfo& adapter, bool* usable);
+
+// One record under each strategy; `*text` receives the address text when the
+// verdict is kChosen and is emptied otherwise.
+Verdict JudgePhysical(const platform::AdapterInfo& adapter, std::string* text);
+Verdict JudgeFallback(const platform::AdapterInfo& adapter, std::string* text);
+
+// The two selections over a chain of records linked through Next (null: an
+// empty list). They return the chosen address text, or the empty text.
+std::string SelectPhysicalMacText(const platform::AdapterInfo* first);
+std::string SelectFallbackMacText(const platform::AdapterInfo* first);
+
+// Enumerate the platform's adapters and apply one selection. Every platform
+// failure gives the empty text; an exhausted heap throws std::bad_alloc, so
+// that a shortage never passes for "no adapter qualified".
+std::string GetPhysicalMacText();
+std::string GetFallbackMacText();
+
+}  // namespace devicecode

@@ -1,0 +1,114 @@
+// The thin layer through which the library reaches the operating system.
+//
+// Every operation is named after the Windows call it stands for and keeps that
+// call's contract: what it is asked and which result the caller relies on.
+// The Win32 backend maps each one onto the real call; the Linux backend gives
+// each the nearest Linux meaning (see README); the fake backend lets tests set
+// every result and fail any call. The backend is chosen at link time.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#ifdef _WIN32
+#include <iphlpapi.h>
+#include <windows.h>
+#include <winsock2.h>
+#endif
+
+namespace platform {
+
+#ifdef _WIN32
+using AdapterInfo = IP_ADAPTER_INFO;
+using SystemTime = SYSTEMTIME;
+using MemoryBasicInformation = MEMORY_BASIC_INFORMATION;
+using ModuleHandle = HMODULE;
+#else
+// The members of IP_ADAPTER_INFO that the adapter selection reads, under their
+// Windows names, so the selection compiles unchanged against the real record.
+struct IpAddrString {
+  std::uint32_t Context;
+};
+struct AdapterInfo {
+  AdapterInfo* Next;
+  char Description[132];
+  std::uint32_t AddressLength;
+  std::uint8_t Address[8];
+  IpAddrString IpAddressList;
+};
+struct SystemTime {
+  std::uint16_t wYear;
+  std::uint16_t wMonth;
+  std::uint16_t wDayOfWeek;
+  std::uint16_t wDay;
+};
+struct MemoryBasicInformation {
+  void* AllocationBase;
+};
+using ModuleHandle = void*;
+#endif
+
+constexpr std::uint32_t kErrorSuccess = 0;
+constexpr std::uint32_t kErrorBufferOverflow = 111;
+constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
+constexpr std::uint32_t kFileAttributeDirectory = 0x10u;
+constexpr std::uint32_t kMaxPath = 260;
+
+// The folder separator of this platform's paths: '\\' on Windows and in the
+// fake, '/' on Linux. Folder texts always end with it.
+extern const char kPathSeparator;
+
+// --- Network adapters -------------------------------------------------------
+
+// Fills `buffer` with the adapter records chained through Next. With a
+// `*size` too small (0 included) returns kErrorBufferOverflow and stores the
+// size the list needs; with a buffer of that size fills it and returns
+// kErrorSuccess. Any other result is a failure (no adapters among them).
+std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size);
+
+// --- The library's own heap -------------------------------------------------
+
+// The library's runtime malloc; null when memory is exhausted.
+void* Malloc(std::size_t size);
+// The library's runtime free; ignores null.
+void Free(void* block);
+
+// --- Process, time and files ------------------------------------------------
+
+// The local date (wYear, wMonth, wDay are relied on).
+void GetLocalTime(SystemTime* time);
+std::uint32_t GetCurrentProcessId();
+// Nonzero on success, with `*sessionId` set to the process's session.
+int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId);
+// Writes the temporary folder, ending with the separator, and returns its
+// length; returns 0 on failure, or the size needed when `size` is too small
+// (the buffer is then left as it was).
+std::uint32_t GetTempPathA(std::uint32_t size, char* buffer);
+// Writes the long form of `shortPath` into `longPath` (they may be the same
+// buffer); returns its length, or 0 on failure (the target is then unchanged).
+std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint32_t size);
+// Creates one folder level; nonzero on success.
+int CreateDirectoryA(const char* path);
+// Writes the full path of `module`'s file (null: the host executable) and
+// returns its length; 0 on failure. A path that does not fit is cut to
+// size - 1 characters and `size` is returned.
+std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_t size);
+// With null: the host executable's module.
+ModuleHandle GetModuleHandleA(const char* moduleName);
+// Fills `info->AllocationBase` with the load address of the image that holds
+// `address`; returns nonzero on success, 0 on failure.
+std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info, std::size_t length);
+// kInvalidFileAttributes when nothing is at `path`, else its attribute bits
+// (kFileAttributeDirectory set for a folder).
+std::uint32_t GetFileAttributesA(const char* path);
+// The integer under `key` in `section` of the INI file `fileName`, or
+// `defaultValue` when the file, section or key is missing.
+std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
+                                    const char* fileName);
+// Removes the last path component and the separator before it, in place;
+// nonzero when something was removed.
+int PathRemoveFileSpecA(char* path);
+// Sends a text to the debugger output.
+void OutputDebugStringA(const char* text);
+
+}  // namespace platform
