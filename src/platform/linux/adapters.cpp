@@ -16,8 +16,11 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <deque>
 #include <memory>
+#include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "platform/platform.h"
@@ -59,52 +62,101 @@ void Describe(const char* name, char (&description)[sizeof(AdapterInfo{}.Descrip
   }
 }
 
-}  // namespace
-
-std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size) {
+// Reads the kernel's interfaces as records in index order (Next unset); empty
+// when there are none or the kernel cannot be asked.
+std::vector<AdapterInfo> ReadAdapters() {
   ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return kErrorNoData;
+  if (getifaddrs(&list) != 0) return {};
   std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> owner(list, freeifaddrs);
 
-  // One entry per interface, in index order; the list holds one AF_PACKET
-  // entry per interface and one entry per address.
+  // The list holds one AF_PACKET entry per interface and one entry per address.
   std::vector<Interface> interfaces;
   for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET) continue;
     const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
     interfaces.push_back({static_cast<unsigned>(link->sll_ifindex), entry->ifa_name, link, false});
   }
-  const std::size_t count = interfaces.size();
   for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-    for (std::size_t i = 0; i < count; ++i) {
-      if (std::strcmp(interfaces[i].name, entry->ifa_name) == 0) interfaces[i].hasIpv4 = true;
+    for (Interface& i : interfaces) {
+      if (std::strcmp(i.name, entry->ifa_name) == 0) i.hasIpv4 = true;
     }
   }
   std::sort(interfaces.begin(), interfaces.end(),
             [](const Interface& a, const Interface& b) { return a.index < b.index; });
 
-  const std::uint32_t needed = static_cast<std::uint32_t>(count * sizeof(AdapterInfo));
-  std::uint32_t result = kErrorSuccess;
-  if (count == 0) {
-    result = kErrorNoData;
-  } else if (buffer == nullptr || *size < needed) {
-    *size = needed;
-    result = kErrorBufferOverflow;
-  } else {
-    for (std::size_t i = 0; i < count; ++i) {
-      AdapterInfo& record = buffer[i];
-      std::memset(&record, 0, sizeof record);
-      record.Next = i + 1 < count ? &buffer[i + 1] : nullptr;
-      Describe(interfaces[i].name, record.Description);
-      const std::size_t length =
-          std::min<std::size_t>(interfaces[i].link->sll_halen, sizeof record.Address);
-      record.AddressLength = static_cast<std::uint32_t>(length);
-      std::memcpy(record.Address, interfaces[i].link->sll_addr, length);
-      record.IpAddressList.Context = interfaces[i].hasIpv4 ? interfaces[i].index : 0;
+  std::vector<AdapterInfo> records(interfaces.size());
+  for (std::size_t i = 0; i < interfaces.size(); ++i) {
+    AdapterInfo& record = records[i];
+    std::memset(&record, 0, sizeof record);
+    Describe(interfaces[i].name, record.Description);
+    const std::size_t length =
+        std::min<std::size_t>(interfaces[i].link->sll_halen, sizeof record.Address);
+    record.AddressLength = static_cast<std::uint32_t>(length);
+    std::memcpy(record.Address, interfaces[i].link->sll_addr, length);
+    record.IpAddressList.Context = interfaces[i].hasIpv4 ? interfaces[i].index : 0;
+  }
+  return records;
+}
+
+// The list read for a size query, kept for the same thread's following call.
+// Asking the kernel once per query-and-fill pair instead of twice halves the
+// cost of a request, which the kernel's interface dump dominates; a
+// snapshot taken microseconds earlier is as current as a fresh one.
+struct Snapshot {
+  std::thread::id thread;
+  std::vector<AdapterInfo> records;
+};
+constexpr std::size_t kMaxSnapshots = 16;
+std::mutex snapshotLock;
+std::deque<Snapshot> snapshots;
+
+void KeepSnapshot(std::vector<AdapterInfo> records) {
+  const std::thread::id self = std::this_thread::get_id();
+  std::lock_guard<std::mutex> hold(snapshotLock);
+  for (Snapshot& s : snapshots) {
+    if (s.thread == self) {
+      s.records = std::move(records);
+      return;
     }
   }
-  return result;
+  // A thread that never made its second call leaves a slot behind; the
+  // oldest goes first.
+  if (snapshots.size() == kMaxSnapshots) snapshots.pop_front();
+  snapshots.push_back({self, std::move(records)});
+}
+
+bool TakeSnapshot(std::vector<AdapterInfo>* records) {
+  const std::thread::id self = std::this_thread::get_id();
+  std::lock_guard<std::mutex> hold(snapshotLock);
+  for (auto it = snapshots.begin(); it != snapshots.end(); ++it) {
+    if (it->thread == self) {
+      *records = std::move(it->records);
+      snapshots.erase(it);
+      return true;
+    }
+  }
+  return false;
+}
+
+}  // namespace
+
+std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size) {
+  std::vector<AdapterInfo> records;
+  if (buffer == nullptr || !TakeSnapshot(&records)) records = ReadAdapters();
+  if (records.empty()) return kErrorNoData;
+
+  const auto needed = static_cast<std::uint32_t>(records.size() * sizeof(AdapterInfo));
+  if (buffer == nullptr || *size < needed) {
+    *size = needed;
+    if (buffer == nullptr) KeepSnapshot(std::move(records));
+    return kErrorBufferOverflow;
+  }
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    buffer[i] = records[i];
+    buffer[i].Next = i + 1 < records.size() ? &buffer[i + 1] : nullptr;
+  }
+  return kErrorSuccess;
 }
 
 }  // namespace platform
