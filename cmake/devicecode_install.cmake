@@ -58,6 +58,10 @@ add_custom_command(OUTPUT ${DEVICECODE_MAN_PAGE}.gz
 add_custom_target(devicecode_man_page ALL DEPENDS ${DEVICECODE_MAN_PAGE}.gz)
 install(FILES ${DEVICECODE_MAN_PAGE}.gz DESTINATION ${CMAKE_INSTALL_MANDIR}/man1)
 
+# A parent project that adds this one packages itself.
+if(NOT DEVICECODE_TOP_LEVEL)
+  return()
+endif()
 set(DEVICECODE_PACKAGE_CONTACT "devicecode maintainers <devicecode@localhost>"
   CACHE STRING "Maintainer of the Debian package")
 set(CPACK_PACKAGE_NAME devicecode)
