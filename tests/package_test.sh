@@ -25,8 +25,8 @@ trap 'rm -rf "$TMP"' EXIT
 
 consumer() {
   local build="$1" source="$2" sanitize="${3:-}"
-  local prefix="$TMP/prefix" flags=""
-  [[ -n "$sanitize" ]] && flags="-fsanitize=$sanitize"
+  local prefix="$TMP/prefix" flags=()
+  [[ -n "$sanitize" ]] && flags=("-fsanitize=$sanitize")
 
   cmake --install "$build" --prefix "$prefix" >/dev/null
   local expected
@@ -35,7 +35,7 @@ consumer() {
 
   echo "-- find_package(devicecode)"
   cmake -S "$source/tests/consumer" -B "$TMP/consumer" -DCMAKE_PREFIX_PATH="$prefix" \
-    -DCMAKE_C_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$flags" >/dev/null
+    -DCMAKE_C_FLAGS="${flags[*]}" -DCMAKE_EXE_LINKER_FLAGS="${flags[*]}" >/dev/null
   cmake --build "$TMP/consumer" >/dev/null
   expect_equal "consumer built with find_package" "$("$TMP/consumer/consumer")" "$expected"
 
@@ -55,7 +55,7 @@ consumer() {
     "$prefix/lib/cmake/devicecode/devicecode-config-version.cmake")"
   expect_equal "pkg-config --modversion" "$(pkg-config --modversion devicecode)" "$version"
   # shellcheck disable=SC2046  # the flags are meant to split into words
-  cc $flags -Wall -Wextra -Werror -o "$TMP/pc_consumer" "$source/tests/consumer/main.c" \
+  cc "${flags[@]}" -Wall -Wextra -Werror -o "$TMP/pc_consumer" "$source/tests/consumer/main.c" \
     $(pkg-config --cflags --libs devicecode)
   expect_equal "consumer built with pkg-config" \
     "$(LD_LIBRARY_PATH="$prefix/lib" "$TMP/pc_consumer")" "$expected"
