@@ -12,9 +12,9 @@
 
 #ifdef _WIN32
 // winsock2.h must come before windows.h, iphlpapi.h after both.
-#include <winsock2.h>
-#include <windows.h>
 #include <iphlpapi.h>
+#include <windows.h>
+#include <winsock2.h>
 #endif
 
 namespace platform {

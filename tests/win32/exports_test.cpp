@@ -61,7 +61,8 @@ TEST_P(ExportsTest, PlainNamesAndOrdinals) {
   EXPECT_EQ(Find(MAKEINTRESOURCEA(2)), getDeviceCode);
   EXPECT_EQ(Find(MAKEINTRESOURCEA(3)), nullptr);
   // No decorated forms beside the plain names.
-  for (const char* decorated : {"FreeBuffer@4", "_FreeBuffer@4", "_GetDeviceCode", "GetDeviceCode@0"}) {
+  for (const char* decorated :
+       {"FreeBuffer@4", "_FreeBuffer@4", "_GetDeviceCode", "GetDeviceCode@0"}) {
     EXPECT_EQ(Find(decorated), nullptr) << decorated;
   }
 }

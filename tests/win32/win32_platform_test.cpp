@@ -40,8 +40,8 @@ AdapterList ReadAdapters() {
     return list;
   }
   list.storage.resize(size);
-  const std::uint32_t second =
-      platform::GetAdaptersInfo(reinterpret_cast<platform::AdapterInfo*>(list.storage.data()), &size);
+  const std::uint32_t second = platform::GetAdaptersInfo(
+      reinterpret_cast<platform::AdapterInfo*>(list.storage.data()), &size);
   EXPECT_EQ(second, platform::kErrorSuccess);
   if (second != platform::kErrorSuccess) list.storage.clear();
   return list;
@@ -161,8 +161,8 @@ TEST(Win32AdaptersTest, BothSelectionsOverTheRealList) {
   for (const KernelInterface& k : interfaces) {
     std::string folded = k.name;
     for (char& c : folded) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    const bool isVirtual = folded.find("virtual") != std::string::npos ||
-                           folded.find("vmware") != std::string::npos;
+    const bool isVirtual =
+        folded.find("virtual") != std::string::npos || folded.find("vmware") != std::string::npos;
     if (!isVirtual && Usable(k.text)) {
       expectedPhysical = k.text;
       break;
@@ -183,8 +183,7 @@ TEST(Win32ModuleTest, HostModuleAndItsFile) {
   const std::uint32_t length = platform::GetModuleFileNameA(nullptr, path, sizeof path);
   ASSERT_GT(length, 0u);
   EXPECT_EQ(length, std::strlen(path));
-  EXPECT_EQ(std::string(path).substr(std::string(path).rfind('\\') + 1),
-            "win32_platform_test.exe");
+  EXPECT_EQ(std::string(path).substr(std::string(path).rfind('\\') + 1), "win32_platform_test.exe");
 
   char same[platform::kMaxPath] = {};
   EXPECT_EQ(platform::GetModuleFileNameA(host, same, sizeof same), length);

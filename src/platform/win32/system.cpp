@@ -28,7 +28,9 @@ int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId) {
   return ok;
 }
 
-std::uint32_t GetTempPathA(std::uint32_t size, char* buffer) { return ::GetTempPathA(size, buffer); }
+std::uint32_t GetTempPathA(std::uint32_t size, char* buffer) {
+  return ::GetTempPathA(size, buffer);
+}
 
 std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint32_t size) {
   return ::GetLongPathNameA(shortPath, longPath, size);
