@@ -11,10 +11,13 @@
 #include <cstdint>
 
 #ifdef _WIN32
-// winsock2.h must come before windows.h, iphlpapi.h after both.
-#include <iphlpapi.h>
-#include <windows.h>
+// winsock2.h must come before windows.h, iphlpapi.h after both; the blank
+// lines keep clang-format from sorting them.
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <iphlpapi.h>
 #endif
 
 namespace platform {
