@@ -29,7 +29,7 @@ void BM_Floor(benchmark::State& state) {
     benchmark::DoNotOptimize(digest);
   }
 }
-BENCHMARK(BM_Floor);
+BENCHMARK(BM_Floor)->UseRealTime();
 
 void BM_GetDeviceCode(benchmark::State& state) {
   for (auto _ : state) {
@@ -37,9 +37,20 @@ void BM_GetDeviceCode(benchmark::State& state) {
     benchmark::DoNotOptimize(code);
     FreeBuffer(code);
   }
-  state.SetLabel("baseline:BM_Floor");
+  state.SetLabel("baseline:BM_Floor/real_time");
 }
-BENCHMARK(BM_GetDeviceCode);
+BENCHMARK(BM_GetDeviceCode)->UseRealTime();
+
+// Throughput on two threads: time per call across both, against one thread.
+void BM_GetDeviceCodeThreads(benchmark::State& state) {
+  for (auto _ : state) {
+    char* code = GetDeviceCode();
+    benchmark::DoNotOptimize(code);
+    FreeBuffer(code);
+  }
+  if (state.threads() > 1) state.SetLabel("baseline:BM_GetDeviceCodeThreads/real_time/threads:1");
+}
+BENCHMARK(BM_GetDeviceCodeThreads)->UseRealTime()->Threads(1)->Threads(2);
 
 }  // namespace
 

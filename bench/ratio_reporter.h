@@ -1,6 +1,8 @@
 // A console reporter that ends with each benchmark's time as a ratio of a
 // baseline measured in the same run. Benchmarks name their baseline with the
-// label "baseline:NAME"; NAME is the baseline's own benchmark name.
+// label "baseline:NAME"; NAME is the baseline's own benchmark name. Times are
+// wall-clock time per iteration, so for a benchmark run on several threads the
+// ratio to its single-thread run is the inverse of the throughput gained.
 #pragma once
 
 #include <benchmark/benchmark.h>
@@ -17,7 +19,7 @@ class RatioReporter : public benchmark::ConsoleReporter {
     for (const Run& run : runs) {
       if (run.run_type != Run::RT_Iteration || run.error_occurred) continue;
       const std::string name = run.benchmark_name();
-      cpuTime_[name] = run.GetAdjustedCPUTime();
+      time_[name] = run.GetAdjustedRealTime();
       const std::string prefix = "baseline:";
       if (run.report_label.rfind(prefix, 0) == 0)
         baseline_[name] = run.report_label.substr(prefix.size());
@@ -27,15 +29,15 @@ class RatioReporter : public benchmark::ConsoleReporter {
   void Finalize() override {
     ConsoleReporter::Finalize();
     for (const auto& [name, base] : baseline_) {
-      const auto found = cpuTime_.find(base);
-      if (found == cpuTime_.end() || found->second <= 0) continue;
-      std::printf("ratio %-48s %6.3fx  of %s\n", name.c_str(), cpuTime_[name] / found->second,
+      const auto found = time_.find(base);
+      if (found == time_.end() || found->second <= 0) continue;
+      std::printf("ratio %-48s %6.3fx  of %s\n", name.c_str(), time_[name] / found->second,
                   base.c_str());
     }
   }
 
  private:
-  std::map<std::string, double> cpuTime_;
+  std::map<std::string, double> time_;
   std::map<std::string, std::string> baseline_;
 };
 

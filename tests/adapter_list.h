@@ -1,6 +1,7 @@
 // Builds adapter chains for the selection tests.
 #pragma once
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -21,7 +22,9 @@ inline platform::AdapterInfo MakeRecord(const Adapter& a) {
   std::memcpy(r.Description, a.description.data(),
               std::min(a.description.size(), sizeof r.Description));
   r.AddressLength = static_cast<std::uint32_t>(a.address.size());
-  std::memcpy(r.Address, a.address.data(), std::min(a.address.size(), sizeof r.Address));
+  if (!a.address.empty()) {
+    std::memcpy(r.Address, a.address.data(), std::min(a.address.size(), sizeof r.Address));
+  }
   r.IpAddressList.Context = a.context;
   return r;
 }

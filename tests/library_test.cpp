@@ -161,34 +161,94 @@ TEST(CommandLineTest, PrintsTheKernelDerivedCode) {
   EXPECT_EQ(output, ExpectedCode() + "\n");
 }
 
-TEST(CommandLineTest, ErrorsNameTheFileAndExitNonZero) {
+// Every failure: its documented status, one line on stderr naming the
+// culprit, nothing on stdout.
+TEST(CommandLineTest, ErrorsNameTheCulpritOnOneLine) {
+  char folder[] = "/tmp/devicecode_cli_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string stdoutFile = std::string(folder) + "/stdout";
+  // A copy of the tool in a folder without ../lib: the default plug-in is missing.
+  const std::string lonely = std::string(folder) + "/devicecode";
+  ASSERT_EQ(RunCommand("cp '" DEVICECODE_CLI_PATH "' " + lonely + " && echo ok"), "ok\n");
+
   struct Case {
-    const char* arguments;
-    const char* expected;
+    const char* name;
+    std::string command;
+    std::string expected;
     int status;
+    const char* stdoutTo = nullptr;  // default: a file that must stay empty
   };
+  const std::string cli = "'" DEVICECODE_CLI_PATH "'";
   const Case cases[] = {
-      {"--library /nonexistent/libx.so", "/nonexistent/libx.so", 1},
-      {"--library /usr/lib/x86_64-linux-gnu/libcrypto.so.3", "does not export GetDeviceCode", 1},
-      {"--bogus", "unknown argument '--bogus'", 2},
-      {"--library", "--library needs a PATH", 2},
+      {"missing file", cli + " --library /nonexistent/libx.so",
+       "cannot load plug-in /nonexistent/libx.so: cannot open", 3},
+      {"directory", cli + " --library /", "cannot load plug-in /: ", 3},
+      {"not a library", cli + " --library=/dev/null", "cannot load plug-in /dev/null: ", 3},
+      {"missing export", cli + " --library /usr/lib/x86_64-linux-gnu/libcrypto.so.3",
+       "does not export GetDeviceCode", 3},
+      {"default plug-in missing", lonely, "cannot load plug-in " + std::string(folder), 3},
+      {"unknown option", cli + " --bogus", "unknown option '--bogus' (try --help)", 2},
+      {"operand", cli + " extra", "unexpected argument 'extra'", 2},
+      {"no value", cli + " --library", "--library needs a PATH", 2},
+      {"empty value", cli + " --library=", "--library needs a PATH", 2},
+      {"twice", cli + " --library a --library b", "--library given twice", 2},
+      {"value for a flag", cli + " --version=1", "--version takes no value", 2},
+      {"full stdout", cli + " --version", "cannot write to standard output", 5, "/dev/full"},
   };
   for (const Case& c : cases) {
     int status = -1;
     const std::string err = RunCommand(
-        "'" DEVICECODE_CLI_PATH "' " + std::string(c.arguments) + " 2>&1 >/dev/null", &status);
-    EXPECT_EQ(status, c.status) << c.arguments;
-    EXPECT_NE(err.find(c.expected), std::string::npos) << err;
-    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << err;
+        c.command + " 2>&1 >" + (c.stdoutTo != nullptr ? c.stdoutTo : stdoutFile), &status);
+    EXPECT_EQ(status, c.status) << c.name;
+    EXPECT_EQ(err.rfind("devicecode: ", 0), 0u) << c.name << ": " << err;
+    EXPECT_NE(err.find(c.expected), std::string::npos) << c.name << ": " << err;
+    EXPECT_EQ(std::count(err.begin(), err.end(), '\n'), 1) << c.name << ": " << err;
+    if (c.stdoutTo == nullptr) {
+      EXPECT_EQ(ReadFirstLine(stdoutFile), "") << c.name;
+    }
+  }
+  RunCommand("rm -rf " + std::string(folder));
+}
+
+std::vector<std::string> OptionsListedBy(const std::string& help) {
+  std::vector<std::string> options;
+  std::size_t at = 0;
+  while ((at = help.find("\n  --", at)) != std::string::npos) {
+    at += 3;
+    options.push_back(help.substr(at, help.find_first_of(" \n", at) - at));
+  }
+  return options;
+}
+
+TEST(CommandLineTest, HelpListsEveryOptionAndTheManPageDocumentsThem) {
+  int status = -1;
+  const std::string help = RunCommand("'" DEVICECODE_CLI_PATH "' --help", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_EQ(RunCommand("'" DEVICECODE_CLI_PATH "' -h"), help);
+  const std::vector<std::string> options = OptionsListedBy(help);
+  EXPECT_EQ(options, (std::vector<std::string>{"--library", "--help", "--version"}));
+
+  std::ifstream in(DEVICECODE_MAN_PAGE);
+  const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  ASSERT_FALSE(page.empty()) << DEVICECODE_MAN_PAGE;
+  for (std::string option : options) {
+    // roff spells a hyphen "\-".
+    for (std::size_t i = 0; (i = option.find('-', i)) != std::string::npos; i += 2) {
+      option.insert(i, "\\");
+    }
+    EXPECT_NE(page.find(option), std::string::npos) << option << " is not in the man page";
+  }
+  for (const char* status : {"\n  0  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  5  "}) {
+    EXPECT_NE(help.find(status), std::string::npos) << "exit status" << status;
+    EXPECT_NE(page.find(std::string(".B ") + status[3] + "\n"), std::string::npos)
+        << "exit status" << status << "is not in the man page";
   }
 }
 
-TEST(CommandLineTest, HelpAndVersion) {
+TEST(CommandLineTest, Version) {
   int status = -1;
-  EXPECT_NE(RunCommand("'" DEVICECODE_CLI_PATH "' --help", &status).find("--library PATH"),
-            std::string::npos);
-  EXPECT_EQ(status, 0);
-  EXPECT_EQ(RunCommand("'" DEVICECODE_CLI_PATH "' --version", &status).rfind("devicecode ", 0), 0u);
+  EXPECT_EQ(RunCommand("'" DEVICECODE_CLI_PATH "' --version", &status),
+            "devicecode " DEVICECODE_VERSION "\n");
   EXPECT_EQ(status, 0);
 }
 
