@@ -17,6 +17,16 @@ namespace {
 // when it leaves it (cdecl). The stack is restored either way.
 std::uintptr_t ArgumentBytesLeft(void* function, void* argument) {
   std::uintptr_t left;
+#if defined(_MSC_VER)
+  __asm {
+    mov esi, esp
+    push argument
+    call function
+    sub esi, esp
+    mov left, esi
+    add esp, esi
+  }
+#else
   asm volatile(
       "movl %%esp, %0\n\t"
       "pushl %1\n\t"
@@ -26,6 +36,7 @@ std::uintptr_t ArgumentBytesLeft(void* function, void* argument) {
       : "=&r"(left), "+c"(argument), "+a"(function)
       :
       : "edx", "memory", "cc");
+#endif
   return left;
 }
 
