@@ -9,6 +9,7 @@
 
 #include "devicecode.h"
 #include "devicecode/adapter_selection.h"
+#include "log/logger.h"
 #include "platform/platform.h"
 
 namespace devicecode {
@@ -37,21 +38,26 @@ std::array<char, kDeviceCodeLength + 1> ComputeDeviceCode(const std::string& tex
 }  // namespace devicecode
 
 extern "C" char* GetDeviceCode(void) {
+  // The log is a side channel: WriteRequestLine never throws and never
+  // changes what follows.
+  devicecode::WriteRequestLine(devicecode::kBeginMessage);
+  char* buffer = nullptr;
   try {
     std::string text = devicecode::GetPhysicalMacText();
     if (text.empty()) text = devicecode::GetFallbackMacText();
     const auto code = devicecode::ComputeDeviceCode(text);
 
-    char* buffer = static_cast<char*>(platform::Malloc(code.size()));
+    buffer = static_cast<char*>(platform::Malloc(code.size()));
     if (buffer == nullptr) return nullptr;
     std::memset(buffer, 0, code.size());
     std::memcpy(buffer, code.data(), devicecode::kDeviceCodeLength);
-    return buffer;
   } catch (...) {
     // Only memory exhaustion can get here; the host must never see an
     // exception cross the C boundary.
     return nullptr;
   }
+  devicecode::WriteRequestLine(devicecode::kEndMessage);
+  return buffer;
 }
 
 extern "C" void DEVICECODE_STDCALL FreeBuffer(void* buffer) {

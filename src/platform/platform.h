@@ -62,6 +62,15 @@ constexpr std::uint32_t kMaxPath = 260;
 // fake, '/' on Linux. Folder texts always end with it.
 extern const char kPathSeparator;
 
+// The log's fixed fallback folder, used when the temporary folder cannot be
+// had: "C:\\TrelLog\\" on Windows and in the fake, "/tmp/TrelLog/" on Linux.
+extern const char kFallbackTempFolder[];
+
+// An open(2) flag that keeps a descriptor out of child processes
+// (O_CLOEXEC; _O_NOINHERIT with the Windows runtime). The log file is opened
+// with it so that a host's children never inherit the log.
+extern const int kOpenNoInherit;
+
 // --- Network adapters -------------------------------------------------------
 
 // Fills `buffer` with the adapter records chained through Next. With a
@@ -108,13 +117,15 @@ std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info, std:
 // (kFileAttributeDirectory set for a folder).
 std::uint32_t GetFileAttributesA(const char* path);
 // The integer under `key` in `section` of the INI file `fileName`, or
-// `defaultValue` when the file, section or key is missing.
+// `defaultValue` when the file, section or key is missing (see ini_reader.h
+// for how the value text is read).
 std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
                                     const char* fileName);
 // Removes the last path component and the separator before it, in place;
 // nonzero when something was removed.
 int PathRemoveFileSpecA(char* path);
-// Sends a text to the debugger output.
+// Sends a text to the debugger output (on Linux: the system log at debug
+// priority).
 void OutputDebugStringA(const char* text);
 
 }  // namespace platform

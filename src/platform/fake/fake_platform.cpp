@@ -8,7 +8,11 @@
 
 namespace platform {
 
+#ifdef DEVICECODE_FAKE_ON_DISK
+const char kPathSeparator = '/';
+#else
 const char kPathSeparator = '\\';
+#endif
 
 namespace fake {
 namespace {

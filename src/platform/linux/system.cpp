@@ -1,14 +1,163 @@
-// Process, heap, time and file operations on Linux.
-#include <cstdlib>
+// Process, heap, time, file and debugger-output operations on Linux.
+//
+// Each keeps the contract of the Windows call it stands for (platform.h); the
+// README's "Linux platform mapping for the log" lists the mapping.
+#include <dlfcn.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <sys/auxv.h>
+#include <sys/stat.h>
+#include <sys/types.h>
+#include <syslog.h>
+#include <unistd.h>
 
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+#include "platform/ini_reader.h"
 #include "platform/platform.h"
 
 namespace platform {
 
 const char kPathSeparator = '/';
+const char kFallbackTempFolder[] = "/tmp/TrelLog/";
+const int kOpenNoInherit = O_CLOEXEC;
+
+namespace {
+
+// Copies `text` the way the Windows text queries do: its length when it fits
+// with its terminator, else the size it would need and the buffer untouched.
+std::uint32_t CopyOut(const std::string& text, char* buffer, std::uint32_t size) {
+  const auto length = static_cast<std::uint32_t>(text.size());
+  if (length + 1 > size) return length + 1;
+  std::memcpy(buffer, text.c_str(), length + 1);
+  return length;
+}
+
+}  // namespace
 
 void* Malloc(std::size_t size) { return std::malloc(size); }
 
 void Free(void* block) { std::free(block); }
+
+void GetLocalTime(SystemTime* time) {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  time->wYear = static_cast<std::uint16_t>(local.tm_year + 1900);
+  time->wMonth = static_cast<std::uint16_t>(local.tm_mon + 1);
+  time->wDayOfWeek = static_cast<std::uint16_t>(local.tm_wday);
+  time->wDay = static_cast<std::uint16_t>(local.tm_mday);
+}
+
+std::uint32_t GetCurrentProcessId() { return static_cast<std::uint32_t>(getpid()); }
+
+int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId) {
+  // The audit login session; 4294967295 means the process has none.
+  std::ifstream in("/proc/" + std::to_string(processId) + "/sessionid");
+  unsigned long long value = 0;
+  if (!(in >> value) || value >= 4294967295ull) return 0;
+  *sessionId = static_cast<std::uint32_t>(value);
+  return 1;
+}
+
+std::uint32_t GetTempPathA(std::uint32_t size, char* buffer) {
+  const char* variable = std::getenv("TMPDIR");
+  std::string folder = variable != nullptr && *variable != '\0' ? variable : "/tmp/";
+  if (folder.back() != '/') folder += '/';
+  return CopyOut(folder, buffer, size);
+}
+
+std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint32_t size) {
+  char resolved[PATH_MAX];
+  if (realpath(shortPath, resolved) == nullptr) return 0;
+  std::string text = resolved;
+  const std::size_t length = std::strlen(shortPath);
+  if (length > 0 && shortPath[length - 1] == '/' && text.back() != '/') text += '/';
+  return CopyOut(text, longPath, size);
+}
+
+int CreateDirectoryA(const char* path) { return mkdir(path, 0777) == 0 ? 1 : 0; }
+
+ModuleHandle GetModuleHandleA(const char* moduleName) {
+  if (moduleName != nullptr) return nullptr;
+  // The main program's load base: the object that holds its program headers.
+  Dl_info info{};
+  const auto headers = reinterpret_cast<const void*>(getauxval(AT_PHDR));
+  if (headers == nullptr || dladdr(headers, &info) == 0) return nullptr;
+  return info.dli_fbase;
+}
+
+std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_t size) {
+  if (size == 0) return 0;
+  std::string path;
+  if (module == nullptr || module == GetModuleHandleA(nullptr)) {
+    char link[PATH_MAX];
+    const ssize_t n = readlink("/proc/self/exe", link, sizeof link);
+    if (n <= 0 || static_cast<std::size_t>(n) >= sizeof link) return 0;
+    path.assign(link, static_cast<std::size_t>(n));
+  } else {
+    Dl_info info{};
+    if (dladdr(module, &info) == 0 || info.dli_fbase != module || info.dli_fname == nullptr ||
+        info.dli_fname[0] == '\0') {
+      return 0;
+    }
+    char resolved[PATH_MAX];
+    path = realpath(info.dli_fname, resolved) != nullptr ? resolved : info.dli_fname;
+  }
+  // Too long: cut to size - 1 characters and report the whole buffer.
+  if (path.size() >= size) {
+    std::memcpy(buffer, path.data(), size - 1);
+    buffer[size - 1] = '\0';
+    return size;
+  }
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  return static_cast<std::uint32_t>(path.size());
+}
+
+std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info, std::size_t length) {
+  if (length < sizeof *info) return 0;
+  Dl_info found{};
+  if (dladdr(address, &found) == 0 || found.dli_fbase == nullptr) return 0;
+  info->AllocationBase = found.dli_fbase;
+  return sizeof *info;
+}
+
+std::uint32_t GetFileAttributesA(const char* path) {
+  struct stat status {};
+  if (stat(path, &status) != 0) return kInvalidFileAttributes;
+  constexpr std::uint32_t kFileAttributeNormal = 0x80u;
+  return S_ISDIR(status.st_mode) ? kFileAttributeDirectory : kFileAttributeNormal;
+}
+
+std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
+                                    const char* fileName) {
+  std::ifstream in(fileName, std::ios::binary);
+  if (!in) return static_cast<std::uint32_t>(defaultValue);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return ReadProfileInt(text, section, key, defaultValue);
+}
+
+int PathRemoveFileSpecA(char* path) {
+  if (path == nullptr) return 0;
+  // The root "/" stays; otherwise cut at the last separator (or cut all).
+  char* spec = path[0] == '/' ? path + 1 : path;
+  for (char* p = spec; *p != '\0'; ++p) {
+    if (*p == '/') spec = p;
+  }
+  if (*spec == '\0') return 0;
+  *spec = '\0';
+  return 1;
+}
+
+void OutputDebugStringA(const char* text) {
+  // No openlog: the host's own syslog identity and options stay as they are.
+  syslog(LOG_USER | LOG_DEBUG, "%s", text);
+}
 
 }  // namespace platform

@@ -5,11 +5,15 @@
 
 #include <shlwapi.h>
 
+#include <fcntl.h>
+
 #include <cstdlib>
 
 namespace platform {
 
 const char kPathSeparator = '\\';
+const char kFallbackTempFolder[] = "C:\\TrelLog\\";
+const int kOpenNoInherit = _O_NOINHERIT;
 
 // The CRT linked into this module: its heap is the library's own, whatever
 // runtime the host uses.

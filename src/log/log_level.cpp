@@ -1,0 +1,48 @@
+// The two INI readers and their combination.
+#include "log/log_level.h"
+
+#include "log/log_environment.h"
+#include "platform/platform.h"
+
+namespace devicecode {
+namespace {
+
+constexpr char kSection[] = "Common";
+constexpr char kKey[] = "LogLevel";
+
+bool Exists(const std::string& path) {
+  return platform::GetFileAttributesA(path.c_str()) != platform::kInvalidFileAttributes;
+}
+
+}  // namespace
+
+std::uint32_t ReadOptionLogLevel(const std::string& configFolder, const std::string& tempFolder) {
+  std::string candidate = configFolder + "OrvenOption.ini";
+  if (!Exists(candidate)) {
+    candidate = tempFolder + "OrvenOption.ini";
+    if (!Exists(candidate)) return kOptionDefaultLevel;
+  }
+  return platform::GetPrivateProfileIntA(kSection, kKey, kOptionDefaultLevel, candidate.c_str());
+}
+
+std::uint32_t ReadPluginLogLevel() {
+  const platform::ModuleHandle own = GetOwnModuleHandle();
+  if (own == nullptr) return kPluginDefaultLevel;
+  char buffer[platform::kMaxPath] = {};
+  // No path, or one cut to the buffer: no plugin.ini to read (rather than one
+  // in the root folder or beside a cut path).
+  const std::uint32_t length = platform::GetModuleFileNameA(own, buffer, sizeof buffer);
+  if (length == 0 || length >= sizeof buffer) return kPluginDefaultLevel;
+  platform::PathRemoveFileSpecA(buffer);
+  const std::string path = std::string(buffer) + platform::kPathSeparator + "plugin.ini";
+  if (!Exists(path)) return kPluginDefaultLevel;
+  return platform::GetPrivateProfileIntA(kSection, kKey, kPluginDefaultLevel, path.c_str());
+}
+
+std::uint32_t GetCombinedLogLevel(const std::string& configFolder, const std::string& tempFolder) {
+  const std::uint32_t option = ReadOptionLogLevel(configFolder, tempFolder);
+  const std::uint32_t plugin = ReadPluginLogLevel();
+  return plugin > option ? plugin : option;
+}
+
+}  // namespace devicecode

@@ -1,0 +1,181 @@
+// The logger set-up: a rolling log file and the debugger output on one
+// category, made once per load, and detached again at unload.
+#include "log/logger.h"
+
+#include <log4cpp/Category.hh>
+#include <log4cpp/LayoutAppender.hh>
+#include <log4cpp/PatternLayout.hh>
+#include <log4cpp/Priority.hh>
+#include <log4cpp/RollingFileAppender.hh>
+
+#include <atomic>
+#include <memory>
+#include <mutex>
+
+#include "log/log_environment.h"
+#include "log/log_level.h"
+#include "platform/platform.h"
+
+#ifdef _WIN32
+#include <log4cpp/Win32DebugAppender.hh>
+#endif
+
+namespace devicecode {
+
+const char kBeginMessage[] = "[GetDeviceCode]\xA3\xBA Begin";
+const char kEndMessage[] = "[GetDeviceCode]\xA3\xBA End";
+
+namespace {
+
+constexpr char kFilePattern[] = "%d: %p %c%x: %m%n";
+constexpr char kDebugPattern[] = "%p %c%x: %m%n";
+constexpr char kFailureMessage[] = "Initialize log model fail\n";
+
+// The rolling log file, its descriptor kept out of child processes: the
+// descriptor of the first open is replaced by one opened with the no-inherit
+// flag, which every roll-over's reopen then uses too.
+class LogFileAppender : public log4cpp::RollingFileAppender {
+ public:
+  explicit LogFileAppender(const std::string& path)
+      : RollingFileAppender("rollfileAppender", path, 1048576, 5, true, 0644) {
+    _flags |= platform::kOpenNoInherit;
+    if (_fd >= 0) reopen();
+  }
+  // Descriptor 0 is a valid file too (a host may have closed its stdin).
+  bool IsOpen() const { return _fd >= 0; }
+};
+
+#ifndef _WIN32
+// The debugger output where log4cpp's Win32DebugAppender does not exist:
+// each formatted line goes to the platform's debugger output.
+class DebugOutputAppender : public log4cpp::LayoutAppender {
+ public:
+  explicit DebugOutputAppender(const std::string& name) : LayoutAppender(name) {}
+  void close() override {}
+
+ protected:
+  void _append(const log4cpp::LoggingEvent& event) override {
+    platform::OutputDebugStringA(_getLayout().format(event).c_str());
+  }
+};
+using DebugAppender = DebugOutputAppender;
+#else
+using DebugAppender = log4cpp::Win32DebugAppender;
+#endif
+
+std::unique_ptr<log4cpp::Layout> MakeLayout(const char* pattern) {
+  auto layout = std::make_unique<log4cpp::PatternLayout>();
+  layout->setConversionPattern(pattern);
+  return layout;
+}
+
+std::unique_ptr<LogFileAppender> OpenLogFile(const std::string& path) {
+  auto appender = std::make_unique<LogFileAppender>(path);
+  if (!appender->IsOpen()) appender.reset();
+  return appender;
+}
+
+// The process-wide state of one load. Its destructor runs when the library is
+// unloaded (or the process ends): log4cpp lives on in its own shared library,
+// so our appenders, whose code is ours, must leave the category before our
+// code goes; that also closes the log file.
+class LoggerState {
+ public:
+  // Touching log4cpp's hierarchy first makes it outlive this object at exit,
+  // so the destructor below still finds it.
+  LoggerState() { log4cpp::Category::getRoot(); }
+  ~LoggerState() { Detach(); }
+
+  std::string Name() {
+    if (!done_.load(std::memory_order_acquire)) {
+      std::lock_guard<std::mutex> hold(lock_);
+      if (!done_.load(std::memory_order_relaxed)) {
+        SetUp();
+        done_.store(true, std::memory_order_release);
+      }
+    }
+    return keptName_;
+  }
+
+  void Reset() {
+    std::lock_guard<std::mutex> hold(lock_);
+    Detach();
+    keptName_.clear();
+    done_.store(false, std::memory_order_release);
+  }
+
+ private:
+  void SetUp() {
+    try {
+      LogEnvironment environment;
+      DiscoverLogEnvironment(environment.categoryName, environment.logFolder,
+                             environment.configFolder, environment.tempFolder,
+                             environment.logFileName);
+      const std::uint32_t level =
+          GetCombinedLogLevel(environment.configFolder, environment.tempFolder);
+      const std::string firstPath = environment.logFolder + environment.logFileName;
+      const std::string secondPath = environment.tempFolder + environment.logFileName;
+
+      log4cpp::Category& category = log4cpp::Category::getInstance(environment.categoryName);
+      attachedCategory_ = environment.categoryName;
+      // Our lines go to our appenders only, never to a host's appenders on
+      // log4cpp's root or on our category's ancestors.
+      category.setAdditivity(false);
+
+      std::unique_ptr<LogFileAppender> file = OpenLogFile(firstPath);
+      if (!file) file = OpenLogFile(secondPath);
+      if (file) {
+        file->setLayout(MakeLayout(kFilePattern).release());
+        category.addAppender(file.release());
+      }
+
+      auto debugLayout = MakeLayout(kDebugPattern);
+      auto debug = std::make_unique<DebugAppender>("debugAppender");
+      debug->setLayout(debugLayout.release());
+      category.addAppender(debug.release());
+
+      category.setPriority(static_cast<log4cpp::Priority::Value>(level));
+      keptName_ = environment.categoryName;
+    } catch (...) {
+      platform::OutputDebugStringA(kFailureMessage);
+    }
+  }
+
+  void Detach() {
+    if (attachedCategory_.empty()) return;
+    if (log4cpp::Category* category = log4cpp::Category::exists(attachedCategory_)) {
+      category->removeAllAppenders();
+    }
+    attachedCategory_.clear();
+  }
+
+  std::mutex lock_;
+  std::atomic<bool> done_{false};
+  std::string keptName_;
+  std::string attachedCategory_;
+};
+
+LoggerState& TheLogger() {
+  static LoggerState state;
+  return state;
+}
+
+}  // namespace
+
+std::string GetLogCategoryName() { return TheLogger().Name(); }
+
+void WriteRequestLine(const char* message) noexcept {
+  try {
+    const std::string name = GetLogCategoryName();
+    // After a failed set-up the empty name would be log4cpp's root category,
+    // which belongs to the host.
+    if (name.empty()) return;
+    log4cpp::Category::getInstance(name).info(message);
+  } catch (...) {
+    // The log never fails a request.
+  }
+}
+
+void ResetLoggerForTesting() { TheLogger().Reset(); }
+
+}  // namespace devicecode

@@ -1,0 +1,147 @@
+// The Linux backend's process, module, folder, INI and path operations.
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+
+#include "ini_cases.h"
+#include "platform/platform.h"
+
+namespace {
+
+namespace fs = std::filesystem;
+
+class LinuxSystemTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/linux_system_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+  }
+  void TearDown() override { fs::remove_all(root_); }
+  fs::path root_;
+};
+
+TEST_F(LinuxSystemTest, GetPrivateProfileIntReadsFilesAsWindowsDoes) {
+  const std::string file = (root_ / "x.ini").string();
+  for (const auto& c : testing_support::kIniCases) {
+    std::ofstream(file, std::ios::binary | std::ios::trunc) << c.text;
+    EXPECT_EQ(platform::GetPrivateProfileIntA("Common", "LogLevel", testing_support::kIniDefault,
+                                              file.c_str()),
+              c.expected)
+        << c.name;
+  }
+  EXPECT_EQ(platform::GetPrivateProfileIntA("Common", "LogLevel", 9, (root_ / "none").c_str()), 9u);
+}
+
+TEST_F(LinuxSystemTest, FoldersAndAttributes) {
+  const std::string folder = (root_ / "a").string();
+  EXPECT_EQ(platform::GetFileAttributesA(folder.c_str()), platform::kInvalidFileAttributes);
+  EXPECT_NE(platform::CreateDirectoryA(folder.c_str()), 0);
+  EXPECT_EQ(platform::CreateDirectoryA(folder.c_str()), 0);           // exists already
+  EXPECT_EQ(platform::CreateDirectoryA((root_ / "b/c").c_str()), 0);  // one level only
+  EXPECT_EQ(platform::GetFileAttributesA((folder + "/").c_str()),
+            platform::kFileAttributeDirectory);
+  std::ofstream(root_ / "f") << "";
+  const std::uint32_t file = platform::GetFileAttributesA((root_ / "f").c_str());
+  EXPECT_NE(file, platform::kInvalidFileAttributes);
+  EXPECT_EQ(file & platform::kFileAttributeDirectory, 0u);
+}
+
+TEST_F(LinuxSystemTest, TemporaryFolderAndItsLongForm) {
+  char buffer[platform::kMaxPath];
+  const char* saved = getenv("TMPDIR");
+  const std::string keep = saved != nullptr ? saved : "";
+  struct Case {
+    const char* tmpdir;  // null: unset
+    std::string expected;
+  };
+  const Case cases[] = {
+      {nullptr, "/tmp/"}, {"", "/tmp/"}, {"/var/tmp", "/var/tmp/"}, {"/var/tmp/", "/var/tmp/"}};
+  for (const Case& c : cases) {
+    if (c.tmpdir == nullptr)
+      unsetenv("TMPDIR");
+    else
+      setenv("TMPDIR", c.tmpdir, 1);
+    ASSERT_EQ(platform::GetTempPathA(sizeof buffer, buffer), c.expected.size());
+    EXPECT_EQ(std::string(buffer), c.expected);
+  }
+  // Too small a buffer: the size needed, and the buffer untouched.
+  setenv("TMPDIR", "/var/tmp", 1);
+  std::strcpy(buffer, "kept");
+  EXPECT_EQ(platform::GetTempPathA(5, buffer), 10u);
+  EXPECT_STREQ(buffer, "kept");
+
+  // The long form is the canonical path, still ending with "/".
+  fs::create_directories(root_ / "real");
+  fs::create_symlink(root_ / "real", root_ / "link");
+  std::strcpy(buffer, (root_ / "link").c_str());
+  std::strcat(buffer, "/");
+  const std::string expected = fs::canonical(root_ / "real").string() + "/";
+  EXPECT_EQ(platform::GetLongPathNameA(buffer, buffer, sizeof buffer), expected.size());
+  EXPECT_EQ(std::string(buffer), expected);
+  std::strcpy(buffer, (root_ / "missing/").c_str());
+  EXPECT_EQ(platform::GetLongPathNameA(buffer, buffer, sizeof buffer), 0u);
+
+  if (saved != nullptr)
+    setenv("TMPDIR", keep.c_str(), 1);
+  else
+    unsetenv("TMPDIR");
+}
+
+TEST(LinuxModuleTest, HostAndOwnModule) {
+  // Linked into this executable, the library's code is the host's own.
+  platform::MemoryBasicInformation info{};
+  ASSERT_NE(platform::VirtualQuery(reinterpret_cast<const void*>(&platform::VirtualQuery), &info,
+                                   sizeof info),
+            0u);
+  EXPECT_EQ(info.AllocationBase, platform::GetModuleHandleA(nullptr));
+  EXPECT_NE(info.AllocationBase, nullptr);
+
+  char buffer[platform::kMaxPath];
+  const std::string exe = fs::read_symlink("/proc/self/exe").string();
+  EXPECT_EQ(platform::GetModuleFileNameA(nullptr, buffer, sizeof buffer), exe.size());
+  EXPECT_EQ(std::string(buffer), exe);
+  EXPECT_EQ(platform::GetModuleFileNameA(info.AllocationBase, buffer, sizeof buffer), exe.size());
+  // Cut to size - 1 characters, and size returned.
+  EXPECT_EQ(platform::GetModuleFileNameA(nullptr, buffer, 5), 5u);
+  EXPECT_EQ(std::string(buffer), exe.substr(0, 4));
+}
+
+TEST(LinuxProcessTest, SessionAndProcess) {
+  EXPECT_EQ(platform::GetCurrentProcessId(), static_cast<std::uint32_t>(getpid()));
+  std::ifstream in("/proc/self/sessionid");
+  unsigned long long expected = 4294967295ull;
+  in >> expected;
+  std::uint32_t session = 12345;
+  const int ok = platform::ProcessIdToSessionId(platform::GetCurrentProcessId(), &session);
+  if (expected >= 4294967295ull) {
+    EXPECT_EQ(ok, 0);
+  } else {
+    EXPECT_NE(ok, 0);
+    EXPECT_EQ(session, expected);
+  }
+}
+
+TEST(LinuxPathTest, RemoveFileSpec) {
+  struct Case {
+    const char* path;
+    const char* expected;
+    bool changed;
+  };
+  const Case cases[] = {{"/a/b/lib.so", "/a/b", true}, {"/lib.so", "/", true},  {"/", "/", false},
+                        {"lib.so", "", true},          {"/a/b/", "/a/b", true}, {"", "", false}};
+  for (const Case& c : cases) {
+    char buffer[64];
+    std::strcpy(buffer, c.path);
+    EXPECT_EQ(platform::PathRemoveFileSpecA(buffer) != 0, c.changed) << c.path;
+    EXPECT_STREQ(buffer, c.expected) << c.path;
+  }
+}
+
+}  // namespace

@@ -1,0 +1,113 @@
+// The built plug-in's log as a host meets it: a host program and a copy of the
+// library placed as in a real installation, loaded and unloaded with dlopen.
+#include <stdlib.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+std::size_t Count(const std::string& text, const std::string& part) {
+  std::size_t n = 0;
+  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
+  return n;
+}
+
+std::string Today() {
+  const std::time_t now = std::time(nullptr);
+  std::tm local{};
+  localtime_r(&now, &local);
+  char text[16];
+  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
+  return text;
+}
+
+// Host/bin/host, Host/plugins/dev/libdevicecode.so, Host/plugins/Logs/,
+// Host/Config/ and a private temporary folder.
+class InstalledHostTest : public testing::Test {
+ protected:
+  void SetUp() override {
+    char pattern[] = "/tmp/log_library_test.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    root_ = pattern;
+    for (const char* folder :
+         {"Host/bin", "Host/plugins/dev", "Host/plugins/Logs", "Host/Config", "Temp"}) {
+      fs::create_directories(root_ / folder);
+    }
+    fs::copy_file(LOG_HOST_PATH, root_ / "Host/bin/host");
+    fs::copy_file(DEVICECODE_LIBRARY_PATH, Library());
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  fs::path Library() const { return root_ / "Host/plugins/dev/libdevicecode.so"; }
+  fs::path LogFile() const { return root_ / "Host/plugins/dev/../Logs" / Today() / "host.log"; }
+
+  // Runs the host for `cycles` load/request/unload cycles; its output.
+  std::string RunHost(int cycles) const {
+    const std::string command = "TMPDIR='" + (root_ / "Temp").string() + "' '" +
+                                (root_ / "Host/bin/host").string() + "' '" + Library().string() +
+                                "' " + std::to_string(cycles);
+    std::string output;
+    FILE* pipe = popen(command.c_str(), "r");
+    if (pipe == nullptr) return output;
+    char chunk[4096];
+    while (std::size_t n = fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
+    EXPECT_EQ(pclose(pipe), 0) << output;
+    return output;
+  }
+
+  fs::path root_;
+};
+
+TEST_F(InstalledHostTest, OptionFileLevel600WritesBeginAndEnd) {
+  std::ofstream(root_ / "Host/Config/OrvenOption.ini") << "[Common]\r\nLogLevel=600\r\n";
+  RunHost(1);
+  const std::string log = ReadAll(LogFile());
+  EXPECT_EQ(Count(log, "\n"), 2u) << log;
+  const std::size_t begin = log.find(": INFO [S");
+  ASSERT_NE(begin, std::string::npos) << log;
+  EXPECT_NE(log.find("->host->libdevicecode.so: [GetDeviceCode]\xA3\xBA Begin\n"),
+            std::string::npos)
+      << log;
+  EXPECT_GT(log.find("[GetDeviceCode]\xA3\xBA End\n"), log.find("Begin"));
+}
+
+TEST_F(InstalledHostTest, WithoutIniFilesOnlyTheEmptyFileIsMade) {
+  RunHost(1);
+  ASSERT_TRUE(fs::exists(LogFile()));
+  EXPECT_EQ(fs::file_size(LogFile()), 0u);
+}
+
+TEST_F(InstalledHostTest, UnloadAndReloadWriteEachLineOnceAndLeakNothing) {
+  std::ofstream(root_ / "Host/plugins/dev/plugin.ini") << "[Common]\nLogLevel=600\n";
+  const std::string output = RunHost(3);
+  const std::string log = ReadAll(LogFile());
+  EXPECT_EQ(Count(log, "Begin\n"), 3u) << log;
+  EXPECT_EQ(Count(log, "End\n"), 3u) << log;
+  // Only the host's own line reached the host's root appender.
+  EXPECT_EQ(Count(output, "host-root"), 1u) << output;
+  // The library really went away each time, taking its descriptors with it,
+  // and the host's exit ran log4cpp's clean-up without it (exit status 0).
+  EXPECT_NE(output.find("mapped no"), std::string::npos) << output;
+  int before = -1, after = -2;
+  const std::size_t at = output.find("descriptors ");
+  ASSERT_NE(at, std::string::npos) << output;
+  ASSERT_EQ(std::sscanf(output.c_str() + at, "descriptors %d %d", &before, &after), 2);
+  EXPECT_EQ(before, after);
+}
+
+}  // namespace
