@@ -11,9 +11,13 @@
 #include <cstdint>
 
 #ifdef _WIN32
-#include <iphlpapi.h>
-#include <windows.h>
+// winsock2.h must come before windows.h, iphlpapi.h after both; the blank
+// lines keep clang-format from sorting them.
 #include <winsock2.h>
+
+#include <windows.h>
+
+#include <iphlpapi.h>
 #endif
 
 namespace platform {
@@ -90,8 +94,10 @@ std::uint32_t GetCurrentProcessId();
 // Nonzero on success, with `*sessionId` set to the process's session.
 int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId);
 // Writes the temporary folder, ending with the separator, and returns its
-// length; returns 0 on failure, or the size needed when `size` is too small
-// (the buffer is then left as it was).
+// length; returns 0 on failure, or the size needed (more than `size`) when
+// `size` is too small. The buffer's content is then unspecified: Windows
+// versions differ (some clear it), so a caller must compare the result with
+// the size.
 std::uint32_t GetTempPathA(std::uint32_t size, char* buffer);
 // Writes the long form of `shortPath` into `longPath` (they may be the same
 // buffer); returns its length, or 0 on failure (the target is then unchanged).

@@ -38,7 +38,15 @@ struct State {
   std::uint32_t secondResult = 0;
 
   // Process, time and modules. An empty path makes its query fail.
-  SystemTime localTime{2024, 3, 2, 5};
+  // Set member by member: SYSTEMTIME has more members than the Linux record.
+  SystemTime localTime = [] {
+    SystemTime t{};
+    t.wYear = 2024;
+    t.wMonth = 3;
+    t.wDayOfWeek = 2;
+    t.wDay = 5;
+    return t;
+  }();
   std::uint32_t processId = 4242;
   bool sessionKnown = true;
   std::uint32_t sessionId = 1;

@@ -1,0 +1,46 @@
+# OpenSSL's libcrypto and log4cpp for a Windows target.
+#
+# vcpkg (see vcpkg.json and CMakePresets.json) provides both with CMake
+# package files; a hand-built log4cpp is found by its header and library in
+# CMAKE_PREFIX_PATH. When either is missing the DLL is not built, and one line
+# says so.
+find_package(OpenSSL 1.1 QUIET COMPONENTS Crypto)
+
+find_package(log4cpp CONFIG QUIET)
+set(_devicecode_log4cpp "")
+foreach(_candidate log4cpp::log4cpp log4cpp::orocos-log4cpp)
+  if(TARGET ${_candidate})
+    set(_devicecode_log4cpp ${_candidate})
+    break()
+  endif()
+endforeach()
+if(NOT _devicecode_log4cpp)
+  find_path(DEVICECODE_LOG4CPP_INCLUDE_DIR log4cpp/Category.hh)
+  find_library(DEVICECODE_LOG4CPP_LIBRARY NAMES log4cpp orocos-log4cpp)
+  if(DEVICECODE_LOG4CPP_INCLUDE_DIR AND DEVICECODE_LOG4CPP_LIBRARY)
+    add_library(devicecode_log4cpp INTERFACE)
+    target_include_directories(devicecode_log4cpp INTERFACE ${DEVICECODE_LOG4CPP_INCLUDE_DIR})
+    # log4cpp's Windows build uses Winsock for its network appenders.
+    target_link_libraries(devicecode_log4cpp INTERFACE ${DEVICECODE_LOG4CPP_LIBRARY} ws2_32)
+    set(_devicecode_log4cpp devicecode_log4cpp)
+  endif()
+endif()
+
+set(_devicecode_missing "")
+if(NOT OpenSSL_FOUND)
+  list(APPEND _devicecode_missing "OpenSSL (libcrypto)")
+endif()
+if(NOT _devicecode_log4cpp)
+  list(APPEND _devicecode_missing "log4cpp")
+endif()
+
+if(_devicecode_missing)
+  list(JOIN _devicecode_missing " and " _devicecode_missing)
+  message(NOTICE "devicecode: ${_devicecode_missing} not found for ${CMAKE_SYSTEM_NAME} "
+                 "${CMAKE_SYSTEM_PROCESSOR}: building everything but devicecode.dll "
+                 "(see README, Windows build).")
+  set(DEVICECODE_HAVE_DEPENDENCIES OFF)
+else()
+  target_link_libraries(devicecode_dependencies INTERFACE OpenSSL::Crypto ${_devicecode_log4cpp})
+  set(DEVICECODE_HAVE_DEPENDENCIES ON)
+endif()

@@ -1,0 +1,70 @@
+// Process, heap, time, file and shell operations on Windows: each one is the
+// ANSI Win32 call of the same name.
+// platform.h first: it includes the Windows headers in the order they need.
+#include "platform/platform.h"
+
+#include <shlwapi.h>
+
+#include <fcntl.h>
+
+#include <cstdlib>
+
+namespace platform {
+
+const char kPathSeparator = '\\';
+const char kFallbackTempFolder[] = "C:\\TrelLog\\";
+const int kOpenNoInherit = _O_NOINHERIT;
+
+// The CRT linked into this module: its heap is the library's own, whatever
+// runtime the host uses.
+void* Malloc(std::size_t size) { return std::malloc(size); }
+
+void Free(void* block) { std::free(block); }
+
+void GetLocalTime(SystemTime* time) { ::GetLocalTime(time); }
+
+std::uint32_t GetCurrentProcessId() { return ::GetCurrentProcessId(); }
+
+int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId) {
+  DWORD session = *sessionId;
+  const BOOL ok = ::ProcessIdToSessionId(processId, &session);
+  *sessionId = session;
+  return ok;
+}
+
+std::uint32_t GetTempPathA(std::uint32_t size, char* buffer) {
+  return ::GetTempPathA(size, buffer);
+}
+
+std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint32_t size) {
+  return ::GetLongPathNameA(shortPath, longPath, size);
+}
+
+int CreateDirectoryA(const char* path) { return ::CreateDirectoryA(path, nullptr); }
+
+std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_t size) {
+  const DWORD length = ::GetModuleFileNameA(module, buffer, size);
+  // A cut path ends with a NUL from Vista on; XP (and Wine) fill all `size`
+  // bytes without one. Terminate it so a cut path is a text everywhere.
+  if (length == size && size > 0) buffer[size - 1] = '\0';
+  return length;
+}
+
+ModuleHandle GetModuleHandleA(const char* moduleName) { return ::GetModuleHandleA(moduleName); }
+
+std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info, std::size_t length) {
+  return ::VirtualQuery(address, info, length);
+}
+
+std::uint32_t GetFileAttributesA(const char* path) { return ::GetFileAttributesA(path); }
+
+std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
+                                    const char* fileName) {
+  return ::GetPrivateProfileIntA(section, key, defaultValue, fileName);
+}
+
+int PathRemoveFileSpecA(char* path) { return ::PathRemoveFileSpecA(path); }
+
+void OutputDebugStringA(const char* text) { ::OutputDebugStringA(text); }
+
+}  // namespace platform
