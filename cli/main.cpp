@@ -23,7 +23,7 @@ namespace {
 // Exit statuses, listed by --help and the man page. 1 is kept for options
 // whose answer is "no", as grep uses it, so it never means a failure.
 constexpr int kExitOk = 0;
-constexpr int kExitNo = 1;        // --match: no adapter has that code
+constexpr int kExitNo = 1;  // --match: no adapter has that code
 constexpr int kExitUsage = 2;
 constexpr int kExitNoPlugin = 3;  // cannot be loaded, lacks an export, or (--explain) unreadable
 constexpr int kExitNoCode = 4;    // the plug-in returned no code
@@ -53,14 +53,13 @@ struct Option {
 constexpr Option kOptions[] = {
     {"--library", "PATH", "load the plug-in from PATH (--explain: report its log)",
      &Options::library, nullptr},
-    {"--explain", nullptr, "report every adapter, the choice, the code and the log set-up",
-     nullptr, &Options::explain},
-    {"--json", nullptr, "with --explain: the report as one JSON object", nullptr,
-     &Options::json},
+    {"--explain", nullptr, "report every adapter, the choice, the code and the log set-up", nullptr,
+     &Options::explain},
+    {"--json", nullptr, "with --explain: the report as one JSON object", nullptr, &Options::json},
     {"--host", "PATH", "with --explain: report the log of the host at PATH", &Options::host,
      nullptr},
-    {"--match", "CODE", "say which adapter's address gives CODE; 1 when none does",
-     &Options::match, nullptr},
+    {"--match", "CODE", "say which adapter's address gives CODE; 1 when none does", &Options::match,
+     nullptr},
     {"--help", nullptr, "show this help and exit (also -h)", nullptr, &Options::help},
     {"--version", nullptr, "show the version and exit", nullptr, &Options::version},
 };
@@ -78,9 +77,10 @@ void PrintHelp() {
   }
   std::printf(
       "\n"
-      "The default plug-in is %s relative to this tool's folder; the\n"
-      "default host of --explain is this tool. --explain and --match do not load\n"
-      "the plug-in: they run its logic, built into this tool, and create nothing.\n"
+      "The default plug-in is %s relative to this tool's folder.\n"
+      "--explain and --match do not load the plug-in: they run its logic, built\n"
+      "into this tool, and create nothing. The default host of --explain is\n"
+      "this tool.\n"
       "\n"
       "Exit status:\n"
       "  0  the code was printed (--match: an adapter has that code)\n"
@@ -166,8 +166,7 @@ std::string LoadError(const std::string& library) {
 }
 
 int Flushed(int status = kExitOk) {
-  return std::fflush(stdout) == 0 ? status
-                                  : Fail(kExitNoOutput, "cannot write to standard output");
+  return std::fflush(stdout) == 0 ? status : Fail(kExitNoOutput, "cannot write to standard output");
 }
 
 // The canonical path of a readable file, as the loader would report it; the
@@ -194,8 +193,7 @@ int Explain(const Options& options) {
   const std::string libraryPath = options.library.empty() ? DefaultLibrary() : options.library;
   const std::string library = ReadableFile(libraryPath);
   if (library.empty()) {
-    return Fail(kExitNoPlugin,
-                "cannot read plug-in " + libraryPath + ": " + std::strerror(errno));
+    return Fail(kExitNoPlugin, "cannot read plug-in " + libraryPath + ": " + std::strerror(errno));
   }
   devicecode::Report report = devicecode::ExplainAdapters();
   report.log = devicecode::ExplainLog(host, library);
@@ -226,9 +224,10 @@ int Match(const Options& options) {
                 a.index == report.chosenIndex ? "it is the adapter chosen now" : chosen.c_str());
   }
   if (found == 0 && report.chosenIndex < 0 && code == report.deviceCode) {
-    std::printf("%s is the code of the empty address text, this machine's code: no adapter "
-                "qualifies\n",
-                code.c_str());
+    std::printf(
+        "%s is the code of the empty address text, this machine's code: no adapter "
+        "qualifies\n",
+        code.c_str());
     return Flushed();
   }
   if (found == 0) {

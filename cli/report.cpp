@@ -79,8 +79,7 @@ void ExplainList(const platform::AdapterInfo* first, Report& report) {
     const Verdict physical = JudgePhysical(*a, &text);
     const Verdict fallback = JudgeFallback(*a, &text);
     const bool isChosen = index == report.chosenIndex;
-    entry.physical =
-        DescribeVerdict(physical, *a, isChosen && report.strategy == "physical", true);
+    entry.physical = DescribeVerdict(physical, *a, isChosen && report.strategy == "physical", true);
     entry.fallback = DescribeVerdict(fallback, *a, isChosen && report.strategy == "fallback",
                                      report.strategy != "physical");
     const Verdict deciding = report.strategy == "physical" ? physical : fallback;
@@ -95,10 +94,10 @@ void ExplainList(const platform::AdapterInfo* first, Report& report) {
         "it (a virtual machine, container, VPN or address randomisation) and it may change");
   }
   if (qualified.size() > 1) {
-    report.warnings.push_back("the choice depends on list order alone: " +
-                              std::to_string(qualified.size()) +
-                              " adapters with different addresses qualified under the " +
-                              report.strategy + " strategy; the first in list order decided");
+    report.warnings.push_back(
+        "the choice depends on list order alone: " + std::to_string(qualified.size()) +
+        " adapters with different addresses qualified under the " + report.strategy +
+        " strategy; the first in list order decided");
   }
   if (report.strategy == "fallback") {
     report.warnings.push_back(
@@ -125,8 +124,8 @@ bool CanAppend(const std::string& path, const std::vector<std::string>& foldersT
 }
 
 std::string LevelText(std::uint32_t level) {
-  static const char* const kNames[] = {"FATAL", "ALERT", "CRIT",  "ERROR", "WARN",
-                                       "NOTICE", "INFO", "DEBUG", "NOTSET"};
+  static const char* const kNames[] = {"FATAL",  "ALERT", "CRIT",  "ERROR", "WARN",
+                                       "NOTICE", "INFO",  "DEBUG", "NOTSET"};
   std::string text = std::to_string(level);
   if (level % 100 == 0 && level / 100 < std::size(kNames)) {
     text += std::string(" (") + kNames[level / 100] + ")";
@@ -222,9 +221,9 @@ std::string FormatText(const Report& report) {
   for (const std::string& file : log.iniFilesRead) line("INI file read", file);
   line("optionLogLevel", LevelText(log.optionLogLevel));
   line("pluginLogLevel", LevelText(log.pluginLogLevel));
-  line("combinedLogLevel", LevelText(log.combinedLogLevel) +
-                               (log.requestLinesWritten ? ": request lines written"
-                                                        : ": request lines not written"));
+  line("combinedLogLevel",
+       LevelText(log.combinedLogLevel) +
+           (log.requestLinesWritten ? ": request lines written" : ": request lines not written"));
   line("logFile", log.logFile.empty() ? "none can be opened (debugger output only)" : log.logFile);
   for (const std::string& folder : log.foldersToCreate) line("set-up creates", folder);
   out +=
@@ -260,7 +259,8 @@ std::string FormatJson(const Report& report) {
       {"pluginLogLevel", log.pluginLogLevel},
       {"combinedLogLevel", log.combinedLogLevel},
       {"requestLinesWritten", log.requestLinesWritten},
-      {"logFile", log.logFile.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(log.logFile)},
+      {"logFile",
+       log.logFile.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(log.logFile)},
       {"foldersToCreate", log.foldersToCreate},
   };
   const nlohmann::ordered_json json = {

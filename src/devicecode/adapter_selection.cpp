@@ -104,17 +104,15 @@ bool EnumerateAdapters(const std::function<void(const platform::AdapterInfo* fir
 
 std::string GetPhysicalMacText() {
   std::string text;
-  EnumerateAdapters([&text](const platform::AdapterInfo* first) {
-    text = SelectPhysicalMacText(first);
-  });
+  EnumerateAdapters(
+      [&text](const platform::AdapterInfo* first) { text = SelectPhysicalMacText(first); });
   return text;
 }
 
 std::string GetFallbackMacText() {
   std::string text;
-  EnumerateAdapters([&text](const platform::AdapterInfo* first) {
-    text = SelectFallbackMacText(first);
-  });
+  EnumerateAdapters(
+      [&text](const platform::AdapterInfo* first) { text = SelectFallbackMacText(first); });
   return text;
 }
 

@@ -9,8 +9,8 @@
 namespace platform {
 
 struct Inspection {
-  std::string hostPath;     // reported as the host executable's file
-  std::string libraryPath;  // reported as the library's own file
+  std::string hostPath;                      // reported as the host executable's file
+  std::string libraryPath;                   // reported as the library's own file
   std::vector<std::string> foldersToCreate;  // every CreateDirectoryA asked for
   std::vector<std::string> profilesRead;     // every file GetPrivateProfileIntA read
 };
