@@ -1,14 +1,16 @@
 #!/usr/bin/env bash
 # The command-line host inside network namespaces that hold only software
 # interfaces, where the fallback decides. Each scenario's expected code is
-# computed here from sysfs with md5sum, independently of the library.
-# Needs root and unshare; exits 77 (skipped) without them.
+# computed here from sysfs with md5sum, independently of the library; the
+# support report (--explain --json) must agree with it and name the expected
+# interface, and --match must find that interface from the code.
+# Needs root, unshare, ip and jq; exits 77 (skipped) without them.
 set -euo pipefail
 
 cli="$1"
 if [[ "$(id -u)" != 0 ]] || ! command -v unshare >/dev/null || ! command -v ip >/dev/null ||
-  ! unshare -nm true 2>/dev/null; then
-  echo "skipped: needs root, unshare and ip"
+  ! command -v jq >/dev/null || ! unshare -nm true 2>/dev/null; then
+  echo "skipped: needs root, unshare, ip and jq"
   exit 77
 fi
 
@@ -16,8 +18,8 @@ fi
 # address must decide, or "none" for the empty text.
 scenario() {
   local name="$1" setup="$2" expected="$3"
-  local result
-  result=$(unshare -nm bash -c '
+  local lines
+  mapfile -t lines < <(unshare -nm bash -c '
     set -e
     mount -t sysfs sysfs /sys
     '"$setup"'
@@ -28,11 +30,29 @@ scenario() {
     fi
     want=$(printf "%s" "$text" | md5sum | cut -c1-32 | tr a-f A-F)
     got=$("'"$cli"'")
-    echo "$want $got"
+    report=$("'"$cli"'" --explain --json)
+    echo "$want"
+    echo "$got"
+    jq -r ".deviceCode, .strategy, (if .chosenIndex == null then \"none\"
+      else .adapters[.chosenIndex].description end)" <<<"$report"
+    "'"$cli"'" --match "$got" && echo 0 || echo $?
   ')
-  read -r want got <<<"$result"
-  if [[ "$want" != "$got" ]]; then
-    echo "FAIL $name: expected $want, got $got"
+  local want="${lines[0]-}" got="${lines[1]-}" reported="${lines[2]-}" strategy="${lines[3]-}"
+  local chosen="${lines[4]-}" match="${lines[5]-}" matchStatus="${lines[6]-}"
+  local fail=""
+  [[ "$want" == "$got" ]] || fail+=" expected $want, got $got;"
+  [[ "$reported" == "$got" ]] || fail+=" --explain reports $reported;"
+  if [[ "$expected" == none ]]; then
+    [[ "$strategy $chosen" == "none none" ]] || fail+=" --explain chose $strategy: $chosen;"
+    [[ "$match" == *"no adapter qualifies"* ]] || fail+=" --match says: $match;"
+  else
+    [[ "$strategy" == fallback && "$chosen" == *" interface $expected" ]] ||
+      fail+=" --explain chose $strategy: $chosen;"
+    [[ "$match" == *"interface $expected)"*"chosen now" ]] || fail+=" --match says: $match;"
+  fi
+  [[ "$matchStatus" == 0 ]] || fail+=" --match exit status $matchStatus;"
+  if [[ -n "$fail" ]]; then
+    echo "FAIL $name:$fail"
     return 1
   fi
   echo "ok   $name: $got"
