@@ -62,3 +62,17 @@ software='ip link add v0 type veth peer name v1; ip link add br0 type bridge; ip
 scenario "loopback only" 'true' none
 scenario "IPv4 on a veth decides" "$software; ip addr add 192.0.2.1/24 dev v0" v0
 scenario "no IPv4: the last interface" "$software" br0
+
+# An interface name that is not UTF-8 (names are bytes, like Windows' ANSI
+# descriptions): the JSON report must still be written, with U+FFFD for the byte.
+description=$(unshare -nm bash -c '
+  set -e
+  mount -t sysfs sysfs /sys
+  ip link add $'"'"'v\xe9'"'"' type veth peer name v1
+  "'"$cli"'" --explain --json | jq -r ".adapters[].description | select(endswith(\"v\\ufffd\"))"
+')
+if [[ "$description" != $'Virtual network interface v\xef\xbf\xbd' ]]; then
+  echo "FAIL non-UTF-8 name: got '$description'"
+  exit 1
+fi
+echo "ok   non-UTF-8 name: $description"
