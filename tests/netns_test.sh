@@ -14,10 +14,11 @@ if [[ "$(id -u)" != 0 ]] || ! command -v unshare >/dev/null || ! command -v ip >
   exit 77
 fi
 
-# scenario NAME SETUP EXPECTED_INTERFACE: EXPECTED_INTERFACE is the interface whose
-# address must decide, or "none" for the empty text.
+# scenario NAME SETUP EXPECTED_INTERFACE WARNINGS: EXPECTED_INTERFACE is the
+# interface whose address must decide, or "none" for the empty text; WARNINGS
+# the report's warnings, each up to its colon, joined by commas.
 scenario() {
-  local name="$1" setup="$2" expected="$3"
+  local name="$1" setup="$2" expected="$3" warnings="$4"
   local lines
   mapfile -t lines < <(unshare -nm bash -c '
     set -e
@@ -34,14 +35,17 @@ scenario() {
     echo "$want"
     echo "$got"
     jq -r ".deviceCode, .strategy, (if .chosenIndex == null then \"none\"
-      else .adapters[.chosenIndex].description end)" <<<"$report"
+      else .adapters[.chosenIndex].description end),
+      (.warnings | map(split(\":\")[0]) | join(\",\"))" <<<"$report"
     "'"$cli"'" --match "$got" && echo 0 || echo $?
   ')
   local want="${lines[0]-}" got="${lines[1]-}" reported="${lines[2]-}" strategy="${lines[3]-}"
-  local chosen="${lines[4]-}" match="${lines[5]-}" matchStatus="${lines[6]-}"
+  local chosen="${lines[4]-}" reportedWarnings="${lines[5]-}" match="${lines[6]-}"
+  local matchStatus="${lines[7]-}"
   local fail=""
   [[ "$want" == "$got" ]] || fail+=" expected $want, got $got;"
   [[ "$reported" == "$got" ]] || fail+=" --explain reports $reported;"
+  [[ "$reportedWarnings" == "$warnings" ]] || fail+=" --explain warns: $reportedWarnings;"
   if [[ "$expected" == none ]]; then
     [[ "$strategy $chosen" == "none none" ]] || fail+=" --explain chose $strategy: $chosen;"
     [[ "$match" == *"no adapter qualifies"* ]] || fail+=" --match says: $match;"
@@ -59,9 +63,13 @@ scenario() {
 }
 
 software='ip link add v0 type veth peer name v1; ip link add br0 type bridge; ip link set lo up'
-scenario "loopback only" 'true' none
-scenario "IPv4 on a veth decides" "$software; ip addr add 192.0.2.1/24 dev v0" v0
-scenario "no IPv4: the last interface" "$software" br0
+# Software devices get random, locally administered addresses; with IPv4 on v0
+# the last interface br0 qualifies too, so the list order decides.
+scenario "loopback only" 'true' none "no adapter qualified"
+scenario "IPv4 on a veth decides" "$software; ip addr add 192.0.2.1/24 dev v0" v0 \
+  "locally administered address,the choice depends on list order alone,the fallback decided"
+scenario "no IPv4: the last interface" "$software" br0 \
+  "locally administered address,the fallback decided"
 
 # An interface name that is not UTF-8 (names are bytes, like Windows' ANSI
 # descriptions): the JSON report must still be written, with U+FFFD for the byte.
