@@ -1,25 +1,41 @@
 // devicecode: prints this machine's device code, loading the plug-in the way
-// a host does (through the system loader, by its exported names).
+// a host does (through the system loader, by its exported names). Its support
+// options (--explain, --match) run the library's logic linked into the tool
+// instead, since the plug-in exports nothing but the code.
 #include <dlfcn.h>
+#include <limits.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
 #include <string>
 
 #include "devicecode.h"
+#include "devicecode/device_code.h"
+#include "report.h"
 
 namespace {
 
 // Exit statuses, listed by --help and the man page. 1 is kept for options
 // whose answer is "no", as grep uses it, so it never means a failure.
 constexpr int kExitOk = 0;
+constexpr int kExitNo = 1;  // --match: no adapter has that code
 constexpr int kExitUsage = 2;
-constexpr int kExitNoPlugin = 3;  // cannot be loaded, or lacks an export
+constexpr int kExitNoPlugin = 3;  // cannot be loaded, lacks an export, or (--explain) unreadable
 constexpr int kExitNoCode = 4;    // the plug-in returned no code
 constexpr int kExitNoOutput = 5;  // standard output could not be written
+constexpr int kExitNoHost = 6;    // --explain: the --host file cannot be read
 
 struct Options {
   std::string library;
+  std::string host;
+  std::string match;
+  bool explain = false;
+  bool json = false;
   bool help = false;
   bool version = false;
 };
@@ -35,7 +51,15 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
-    {"--library", "PATH", "load the plug-in from PATH", &Options::library, nullptr},
+    {"--library", "PATH", "load the plug-in from PATH (--explain: report its log)",
+     &Options::library, nullptr},
+    {"--explain", nullptr, "report every adapter, the choice, the code and the log set-up", nullptr,
+     &Options::explain},
+    {"--json", nullptr, "with --explain: the report as one JSON object", nullptr, &Options::json},
+    {"--host", "PATH", "with --explain: report the log of the host at PATH", &Options::host,
+     nullptr},
+    {"--match", "CODE", "say which adapter's address gives CODE; 1 when none does", &Options::match,
+     nullptr},
     {"--help", nullptr, "show this help and exit (also -h)", nullptr, &Options::help},
     {"--version", nullptr, "show the version and exit", nullptr, &Options::version},
 };
@@ -54,13 +78,18 @@ void PrintHelp() {
   std::printf(
       "\n"
       "The default plug-in is %s relative to this tool's folder.\n"
+      "--explain and --match do not load the plug-in: they run its logic, built\n"
+      "into this tool, and create nothing. The default host of --explain is\n"
+      "this tool.\n"
       "\n"
       "Exit status:\n"
-      "  0  the code was printed\n"
+      "  0  the code was printed (--match: an adapter has that code)\n"
+      "  1  --match: no adapter of this machine has that code\n"
       "  2  bad arguments\n"
-      "  3  the plug-in could not be loaded or lacks an export\n"
+      "  3  the plug-in could not be loaded or lacks an export (--explain: cannot be read)\n"
       "  4  the plug-in returned no code\n"
-      "  5  standard output could not be written\n",
+      "  5  standard output could not be written\n"
+      "  6  --explain: the --host file cannot be read\n",
       DEVICECODE_DEFAULT_LIBRARY);
 }
 
@@ -95,6 +124,18 @@ std::string Parse(int argc, char** argv, Options& options) {
     if (!field.empty()) return name + " given twice";
     field = value;
   }
+  if (options.json && !options.explain) return "--json needs --explain";
+  if (!options.host.empty() && !options.explain) return "--host needs --explain";
+  if (!options.match.empty()) {
+    if (options.explain) return "--match cannot be combined with --explain";
+    if (!options.library.empty()) return "--match does not use the plug-in: drop --library";
+    std::string& code = options.match;
+    if (code.size() != devicecode::kDeviceCodeLength ||
+        code.find_first_not_of("0123456789ABCDEFabcdef") != std::string::npos) {
+      return "--match needs a device code of 32 hexadecimal digits, not '" + code + "'";
+    }
+    for (char& c : code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  }
   return {};
 }
 
@@ -124,9 +165,77 @@ std::string LoadError(const std::string& library) {
   return reason;
 }
 
-int Flushed() {
-  return std::fflush(stdout) == 0 ? kExitOk
-                                  : Fail(kExitNoOutput, "cannot write to standard output");
+int Flushed(int status = kExitOk) {
+  return std::fflush(stdout) == 0 ? status : Fail(kExitNoOutput, "cannot write to standard output");
+}
+
+// The canonical path of a readable file, as the loader would report it; the
+// empty text, with errno set, when there is none.
+std::string ReadableFile(const std::string& path) {
+  char resolved[PATH_MAX];
+  if (realpath(path.c_str(), resolved) == nullptr) return {};
+  struct stat status {};
+  if (stat(resolved, &status) != 0) return {};
+  if (!S_ISREG(status.st_mode)) {
+    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
+    return {};
+  }
+  if (access(resolved, R_OK) != 0) return {};
+  return resolved;
+}
+
+int Explain(const Options& options) {
+  const std::string hostPath = options.host.empty() ? "/proc/self/exe" : options.host;
+  const std::string host = ReadableFile(hostPath);
+  if (host.empty()) {
+    return Fail(kExitNoHost, "cannot read host " + hostPath + ": " + std::strerror(errno));
+  }
+  const std::string libraryPath = options.library.empty() ? DefaultLibrary() : options.library;
+  const std::string library = ReadableFile(libraryPath);
+  if (library.empty()) {
+    return Fail(kExitNoPlugin, "cannot read plug-in " + libraryPath + ": " + std::strerror(errno));
+  }
+  devicecode::Report report = devicecode::ExplainAdapters();
+  report.log = devicecode::ExplainLog(host, library);
+  const std::string text =
+      options.json ? devicecode::FormatJson(report) : devicecode::FormatText(report);
+  std::fwrite(text.data(), 1, text.size(), stdout);
+  return Flushed();
+}
+
+// Which adapters have the address whose code is options.match. Only usable
+// addresses count (the library never chooses another), and the code of the
+// empty text matches when no adapter qualifies, since that is this machine's
+// code then.
+int Match(const Options& options) {
+  const devicecode::Report report = devicecode::ExplainAdapters();
+  const std::string& code = options.match;
+  std::string chosen = "no adapter is chosen now";
+  if (report.chosenIndex >= 0) {
+    const auto& a = report.adapters[static_cast<std::size_t>(report.chosenIndex)];
+    chosen = "the adapter chosen now is " + std::to_string(a.index) + " (" + a.description + ")";
+  }
+  int found = 0;
+  for (const devicecode::AdapterReport& a : report.adapters) {
+    if (!a.usable || devicecode::ComputeDeviceCode(a.address).data() != code) continue;
+    ++found;
+    std::printf("%s is the code of adapter %d (%s), address %s; %s\n", code.c_str(), a.index,
+                a.description.c_str(), a.address.c_str(),
+                a.index == report.chosenIndex ? "it is the adapter chosen now" : chosen.c_str());
+  }
+  if (found == 0 && report.chosenIndex < 0 && code == report.deviceCode) {
+    std::printf(
+        "%s is the code of the empty address text, this machine's code: no adapter "
+        "qualifies\n",
+        code.c_str());
+    return Flushed();
+  }
+  if (found == 0) {
+    std::printf("%s is the code of no adapter of this machine; %s, its code %s\n", code.c_str(),
+                chosen.c_str(), report.deviceCode.c_str());
+    return Flushed(kExitNo);
+  }
+  return Flushed();
 }
 
 }  // namespace
@@ -143,6 +252,8 @@ int main(int argc, char** argv) {
     std::printf("devicecode %s\n", DEVICECODE_VERSION);
     return Flushed();
   }
+  if (options.explain) return Explain(options);
+  if (!options.match.empty()) return Match(options);
 
   const std::string library = options.library.empty() ? DefaultLibrary() : options.library;
   void* plugin = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);

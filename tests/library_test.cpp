@@ -12,6 +12,8 @@
 
 #include <gtest/gtest.h>
 
+#include <nlohmann/json.hpp>
+
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -140,18 +142,22 @@ std::string Md5Hex(const std::string& text) {
   return hex;
 }
 
-std::string ExpectedCode() {
-  const auto interfaces = KernelInterfaces();
+// The interface whose address decides, or null when none qualifies.
+const Interface* ExpectedChoice(const std::vector<Interface>& interfaces) {
   for (const auto& i : interfaces) {
-    if (!i.isVirtual && Usable(i.text)) return Md5Hex(i.text);
+    if (!i.isVirtual && Usable(i.text)) return &i;
   }
   for (std::size_t k = 0; k < interfaces.size(); ++k) {
     const bool last = k + 1 == interfaces.size();
-    if ((interfaces[k].hasIpv4 || last) && Usable(interfaces[k].text)) {
-      return Md5Hex(interfaces[k].text);
-    }
+    if ((interfaces[k].hasIpv4 || last) && Usable(interfaces[k].text)) return &interfaces[k];
   }
-  return Md5Hex("");
+  return nullptr;
+}
+
+std::string ExpectedCode() {
+  const auto interfaces = KernelInterfaces();
+  const Interface* chosen = ExpectedChoice(interfaces);
+  return Md5Hex(chosen != nullptr ? chosen->text : "");
 }
 
 TEST(CommandLineTest, PrintsTheKernelDerivedCode) {
@@ -194,6 +200,23 @@ TEST(CommandLineTest, ErrorsNameTheCulpritOnOneLine) {
       {"twice", cli + " --library a --library b", "--library given twice", 2},
       {"value for a flag", cli + " --version=1", "--version takes no value", 2},
       {"full stdout", cli + " --version", "cannot write to standard output", 5, "/dev/full"},
+      {"code too short", cli + " --match 0123", "--match needs a device code of 32 hex", 2},
+      {"code not hex", cli + " --match " + std::string(32, 'G'), "not '" + std::string(32, 'G'), 2},
+      {"--json alone", cli + " --json", "--json needs --explain", 2},
+      {"--host alone", cli + " --host /bin/sh", "--host needs --explain", 2},
+      {"match and explain", cli + " --explain --match " + std::string(32, '0'),
+       "--match cannot be combined with --explain", 2},
+      {"match and library", cli + " --library x --match " + std::string(32, '0'),
+       "--match does not use the plug-in", 2},
+      {"report: missing host", cli + " --explain --host /nonexistent/host",
+       "cannot read host /nonexistent/host: No such file", 6},
+      {"report: host is a folder", cli + " --explain --host=/", "cannot read host /: Is a dir", 6},
+      {"report: missing plug-in", cli + " --explain --json --library /nonexistent/libx.so",
+       "cannot read plug-in /nonexistent/libx.so: No such file", 3},
+      {"report: default plug-in missing", lonely + " --explain",
+       "cannot read plug-in " + std::string(folder), 3},
+      {"report: full stdout", cli + " --explain", "cannot write to standard output", 5,
+       "/dev/full"},
   };
   for (const Case& c : cases) {
     int status = -1;
@@ -226,7 +249,8 @@ TEST(CommandLineTest, HelpListsEveryOptionAndTheManPageDocumentsThem) {
   EXPECT_EQ(status, 0);
   EXPECT_EQ(RunCommand("'" DEVICECODE_CLI_PATH "' -h"), help);
   const std::vector<std::string> options = OptionsListedBy(help);
-  EXPECT_EQ(options, (std::vector<std::string>{"--library", "--help", "--version"}));
+  EXPECT_EQ(options, (std::vector<std::string>{"--library", "--explain", "--json", "--host",
+                                               "--match", "--help", "--version"}));
 
   std::ifstream in(DEVICECODE_MAN_PAGE);
   const std::string page((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
@@ -238,7 +262,8 @@ TEST(CommandLineTest, HelpListsEveryOptionAndTheManPageDocumentsThem) {
     }
     EXPECT_NE(page.find(option), std::string::npos) << option << " is not in the man page";
   }
-  for (const char* status : {"\n  0  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  5  "}) {
+  for (const char* status :
+       {"\n  0  ", "\n  1  ", "\n  2  ", "\n  3  ", "\n  4  ", "\n  5  ", "\n  6  "}) {
     EXPECT_NE(help.find(status), std::string::npos) << "exit status" << status;
     EXPECT_NE(page.find(std::string(".B ") + status[3] + "\n"), std::string::npos)
         << "exit status" << status << "is not in the man page";
@@ -250,6 +275,222 @@ TEST(CommandLineTest, Version) {
   EXPECT_EQ(RunCommand("'" DEVICECODE_CLI_PATH "' --version", &status),
             "devicecode " DEVICECODE_VERSION "\n");
   EXPECT_EQ(status, 0);
+}
+
+// --- The support report ----------------------------------------------------
+
+nlohmann::json RunJson(const std::string& command, int* status) {
+  const std::string output = RunCommand(command, status);
+  return nlohmann::json::parse(output, nullptr, /*allow_exceptions=*/false);
+}
+
+// The report's choice, code and warnings against the plug-in's code and the
+// kernel-derived choice; the adapters in the kernel's order.
+TEST(ReportTest, AgreesWithThePlugInAndTheKernel) {
+  const auto interfaces = KernelInterfaces();
+  const Interface* expected = ExpectedChoice(interfaces);
+  const std::string plain = RunCommand("'" DEVICECODE_CLI_PATH "'");
+  int status = -1;
+  const nlohmann::json report = RunJson("'" DEVICECODE_CLI_PATH "' --explain --json", &status);
+  EXPECT_EQ(status, 0);
+  ASSERT_TRUE(report.is_object());
+  EXPECT_EQ(report.at("deviceCode").get<std::string>() + "\n", plain);
+  EXPECT_EQ(report.at("deviceCode"), ExpectedCode());
+
+  const nlohmann::json& adapters = report.at("adapters");
+  ASSERT_EQ(adapters.size(), interfaces.size());
+  for (std::size_t k = 0; k < interfaces.size(); ++k) {
+    const nlohmann::json& a = adapters[k];
+    EXPECT_EQ(a.at("index"), k);
+    const std::string description = a.at("description");
+    EXPECT_NE(description.find("interface " + interfaces[k].name), std::string::npos)
+        << description;
+    EXPECT_EQ(a.at("address"), interfaces[k].text.substr(0, 16));
+    EXPECT_EQ(a.at("addressLength"), std::min<std::size_t>(interfaces[k].text.size() / 2, 8));
+    EXPECT_EQ(a.at("context") != 0, interfaces[k].hasIpv4) << description;
+    EXPECT_EQ(a.at("usable"), Usable(interfaces[k].text)) << description;
+    EXPECT_TRUE(a.at("physical").is_string());
+    EXPECT_TRUE(a.at("fallback").is_string());
+  }
+
+  const std::string strategy = report.at("strategy");
+  std::vector<std::string> warnings = report.at("warnings");
+  const auto warned = [&warnings](const std::string& start) {
+    return std::any_of(warnings.begin(), warnings.end(),
+                       [&start](const std::string& w) { return w.rfind(start, 0) == 0; });
+  };
+  if (expected == nullptr) {
+    EXPECT_EQ(strategy, "none");
+    EXPECT_TRUE(report.at("chosenIndex").is_null());
+    EXPECT_EQ(report.at("hardwareAddressText"), "");
+    EXPECT_TRUE(warned("no adapter qualified"));
+    return;
+  }
+  const std::size_t chosen = report.at("chosenIndex");
+  ASSERT_LT(chosen, interfaces.size());
+  EXPECT_EQ(interfaces[chosen].name, expected->name);
+  EXPECT_EQ(report.at("hardwareAddressText"), expected->text);
+  EXPECT_EQ(strategy, expected->isVirtual ? "fallback" : "physical");
+  for (std::size_t k = 0; k < adapters.size(); ++k) {
+    EXPECT_EQ(adapters[k].at(strategy) == "chosen", k == chosen) << k;
+  }
+  EXPECT_EQ(warned("the fallback decided"), strategy == "fallback");
+  EXPECT_FALSE(warned("no adapter qualified"));
+  const bool local = (std::stoul(expected->text.substr(0, 2), nullptr, 16) & 0x02) != 0;
+  EXPECT_EQ(warned("locally administered address"), local);
+
+  const std::string text = RunCommand("'" DEVICECODE_CLI_PATH "' --explain", &status);
+  EXPECT_EQ(status, 0);
+  EXPECT_NE(text.find("Device code: " + ExpectedCode() + "\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("Chosen adapter: " + std::to_string(chosen) + " ("), std::string::npos)
+      << text;
+}
+
+TEST(ReportTest, MatchNamesTheAdapterOfThisMachinesCode) {
+  const auto interfaces = KernelInterfaces();
+  const Interface* expected = ExpectedChoice(interfaces);
+  std::string code = ExpectedCode();
+  std::transform(code.begin(), code.end(), code.begin(), ::tolower);  // either case is fine
+  int status = -1;
+  const std::string found = RunCommand("'" DEVICECODE_CLI_PATH "' --match " + code, &status);
+  EXPECT_EQ(status, 0) << found;
+  if (expected != nullptr) {
+    EXPECT_NE(found.find("interface " + expected->name), std::string::npos) << found;
+    EXPECT_NE(found.find("it is the adapter chosen now"), std::string::npos) << found;
+    // The empty text's code is not this machine's when an adapter qualifies.
+    const std::string none = RunCommand("'" DEVICECODE_CLI_PATH "' --match " + Md5Hex(""), &status);
+    EXPECT_EQ(status, 1) << none;
+    EXPECT_NE(none.find("code of no adapter"), std::string::npos) << none;
+  }
+  const std::string none =
+      RunCommand("'" DEVICECODE_CLI_PATH "' --match " + Md5Hex("no such address"), &status);
+  EXPECT_EQ(status, 1) << none;
+}
+
+std::string ListTree(const std::string& root) {
+  return RunCommand("find '" + root + "' -printf '%p %y %s\\n' | sort");
+}
+
+// The log part for a host and a library in a temporary tree: the reported
+// folders, INI files and levels, and nothing created there.
+TEST(ReportTest, LogEnvironmentOfAHostAndLibraryCreatesNothing) {
+  char folder[] = "/tmp/devicecode_report_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string t = folder;
+  const auto make = [&t](const std::string& path, const char* text = nullptr) {
+    const std::string full = t + "/" + path;
+    RunCommand("mkdir -p '" + full.substr(0, text != nullptr ? full.rfind('/') : full.size()) +
+               "'");
+    if (text != nullptr) std::ofstream(full) << text;
+  };
+  // a: the worked example: Logs one level up, Config two, both INI files.
+  make("a/app/bin/my.tool", "");
+  make("a/app/plugins/dev/libx.so", "");
+  make("a/app/plugins/dev/plugin.ini", "[Common]\nLogLevel=600\n");
+  make("a/app/plugins/Logs");
+  make("a/app/Config/OrvenOption.ini", "[common]\n loglevel = 300\n");
+  make("a/tmp");
+  // b: nothing near the library; the option file in the temporary folder.
+  make("b/lib/libx.so", "");
+  make("b/runner", "");
+  make("b/tmp/OrvenOption.ini", "[Common]\nLogLevel=700\n");
+  // c: host and library side by side, no INI file, a file named Logs.
+  make("c/bin/host.bin", "");
+  make("c/bin/libx.so", "");
+  make("c/bin/Logs", "not a folder");
+  make("c/tmp");
+
+  struct Case {
+    const char* name;
+    std::string host, library, tmp;
+    std::string categoryEnd, logFileName, baseFolder, logFolderStart, configFolder;
+    std::vector<std::string> iniFilesRead;
+    unsigned option, plugin, combined;
+    bool written;
+  };
+  const std::string dev = t + "/a/app/plugins/dev/";
+  const Case cases[] = {
+      {"near folders",
+       t + "/a/app/bin/my.tool",
+       dev + "libx.so",
+       t + "/a/tmp",
+       "->my.tool->libx.so",
+       "my.log",
+       dev,
+       dev + "../Logs/",
+       dev + "../../Config/",
+       {dev + "../../Config/OrvenOption.ini", dev + "plugin.ini"},
+       300,
+       600,
+       600,
+       true},
+      {"option file in temp",
+       t + "/b/runner",
+       t + "/b/lib/libx.so",
+       t + "/b/tmp",
+       "->runner->libx.so",
+       "runner.log",
+       t + "/b/lib/",
+       t + "/b/lib/",
+       t + "/b/lib/",
+       {t + "/b/tmp/OrvenOption.ini"},
+       700,
+       400,
+       700,
+       true},
+      {"defaults",
+       t + "/c/bin/host.bin",
+       t + "/c/bin/libx.so",
+       t + "/c/tmp",
+       "->host.bin->libx.so",
+       "host.log",
+       t + "/c/bin/",
+       t + "/c/bin/",
+       t + "/c/bin/",
+       {},
+       500,
+       400,
+       500,
+       false},
+  };
+  const std::string before = ListTree(t);
+  for (const Case& c : cases) {
+    int status = -1;
+    const nlohmann::json report =
+        RunJson("TMPDIR='" + c.tmp + "' '" DEVICECODE_CLI_PATH "' --explain --json --host '" +
+                    c.host + "' --library '" + c.library + "'",
+                &status);
+    EXPECT_EQ(status, 0) << c.name;
+    ASSERT_TRUE(report.is_object()) << c.name;
+    const nlohmann::json& log = report.at("log");
+    EXPECT_EQ(log.at("host"), c.host) << c.name;
+    EXPECT_EQ(log.at("library"), c.library) << c.name;
+    const std::string category = log.at("categoryName");
+    EXPECT_EQ(category.rfind("[S", 0), 0u) << category;
+    EXPECT_EQ(category.substr(category.size() - c.categoryEnd.size()), c.categoryEnd) << c.name;
+    EXPECT_EQ(log.at("logFileName"), c.logFileName) << c.name;
+    EXPECT_EQ(log.at("tempFolder"), c.tmp + "/") << c.name;
+    EXPECT_EQ(log.at("baseFolder"), c.baseFolder) << c.name;
+    EXPECT_EQ(log.at("configFolder"), c.configFolder) << c.name;
+    const std::string logFolder = log.at("logFolder");
+    EXPECT_EQ(logFolder.rfind(c.logFolderStart, 0), 0u) << c.name << ": " << logFolder;
+    const bool dayFolder = logFolder != c.baseFolder;
+    if (dayFolder) {
+      // The day's folder: yyyy-mm-dd/ after the Logs folder, to be created.
+      EXPECT_EQ(logFolder.size(), c.logFolderStart.size() + 11) << logFolder;
+      EXPECT_EQ(log.at("foldersToCreate"), nlohmann::json::array({logFolder})) << c.name;
+    } else {
+      EXPECT_EQ(log.at("foldersToCreate"), nlohmann::json::array()) << c.name;
+    }
+    EXPECT_EQ(log.at("iniFilesRead"), c.iniFilesRead) << c.name;
+    EXPECT_EQ(log.at("optionLogLevel"), c.option) << c.name;
+    EXPECT_EQ(log.at("pluginLogLevel"), c.plugin) << c.name;
+    EXPECT_EQ(log.at("combinedLogLevel"), c.combined) << c.name;
+    EXPECT_EQ(log.at("requestLinesWritten"), c.written) << c.name;
+    EXPECT_EQ(log.at("logFile"), logFolder + c.logFileName) << c.name;
+  }
+  EXPECT_EQ(ListTree(t), before) << "--explain changed the tree";
+  RunCommand("rm -rf '" + t + "'");
 }
 
 }  // namespace

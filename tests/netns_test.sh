@@ -1,23 +1,26 @@
 #!/usr/bin/env bash
 # The command-line host inside network namespaces that hold only software
 # interfaces, where the fallback decides. Each scenario's expected code is
-# computed here from sysfs with md5sum, independently of the library.
-# Needs root and unshare; exits 77 (skipped) without them.
+# computed here from sysfs with md5sum, independently of the library; the
+# support report (--explain --json) must agree with it and name the expected
+# interface, and --match must find that interface from the code.
+# Needs root, unshare, ip and jq; exits 77 (skipped) without them.
 set -euo pipefail
 
 cli="$1"
 if [[ "$(id -u)" != 0 ]] || ! command -v unshare >/dev/null || ! command -v ip >/dev/null ||
-  ! unshare -nm true 2>/dev/null; then
-  echo "skipped: needs root, unshare and ip"
+  ! command -v jq >/dev/null || ! unshare -nm true 2>/dev/null; then
+  echo "skipped: needs root, unshare, ip and jq"
   exit 77
 fi
 
-# scenario NAME SETUP EXPECTED_INTERFACE: EXPECTED_INTERFACE is the interface whose
-# address must decide, or "none" for the empty text.
+# scenario NAME SETUP EXPECTED_INTERFACE WARNINGS: EXPECTED_INTERFACE is the
+# interface whose address must decide, or "none" for the empty text; WARNINGS
+# the report's warnings, each up to its colon, joined by commas.
 scenario() {
-  local name="$1" setup="$2" expected="$3"
-  local result
-  result=$(unshare -nm bash -c '
+  local name="$1" setup="$2" expected="$3" warnings="$4"
+  local lines
+  mapfile -t lines < <(unshare -nm bash -c '
     set -e
     mount -t sysfs sysfs /sys
     '"$setup"'
@@ -28,17 +31,56 @@ scenario() {
     fi
     want=$(printf "%s" "$text" | md5sum | cut -c1-32 | tr a-f A-F)
     got=$("'"$cli"'")
-    echo "$want $got"
+    report=$("'"$cli"'" --explain --json)
+    echo "$want"
+    echo "$got"
+    jq -r ".deviceCode, .strategy, (if .chosenIndex == null then \"none\"
+      else .adapters[.chosenIndex].description end),
+      (.warnings | map(split(\":\")[0]) | join(\",\"))" <<<"$report"
+    "'"$cli"'" --match "$got" && echo 0 || echo $?
   ')
-  read -r want got <<<"$result"
-  if [[ "$want" != "$got" ]]; then
-    echo "FAIL $name: expected $want, got $got"
+  local want="${lines[0]-}" got="${lines[1]-}" reported="${lines[2]-}" strategy="${lines[3]-}"
+  local chosen="${lines[4]-}" reportedWarnings="${lines[5]-}" match="${lines[6]-}"
+  local matchStatus="${lines[7]-}"
+  local fail=""
+  [[ "$want" == "$got" ]] || fail+=" expected $want, got $got;"
+  [[ "$reported" == "$got" ]] || fail+=" --explain reports $reported;"
+  [[ "$reportedWarnings" == "$warnings" ]] || fail+=" --explain warns: $reportedWarnings;"
+  if [[ "$expected" == none ]]; then
+    [[ "$strategy $chosen" == "none none" ]] || fail+=" --explain chose $strategy: $chosen;"
+    [[ "$match" == *"no adapter qualifies"* ]] || fail+=" --match says: $match;"
+  else
+    [[ "$strategy" == fallback && "$chosen" == *" interface $expected" ]] ||
+      fail+=" --explain chose $strategy: $chosen;"
+    [[ "$match" == *"interface $expected)"*"chosen now" ]] || fail+=" --match says: $match;"
+  fi
+  [[ "$matchStatus" == 0 ]] || fail+=" --match exit status $matchStatus;"
+  if [[ -n "$fail" ]]; then
+    echo "FAIL $name:$fail"
     return 1
   fi
   echo "ok   $name: $got"
 }
 
 software='ip link add v0 type veth peer name v1; ip link add br0 type bridge; ip link set lo up'
-scenario "loopback only" 'true' none
-scenario "IPv4 on a veth decides" "$software; ip addr add 192.0.2.1/24 dev v0" v0
-scenario "no IPv4: the last interface" "$software" br0
+# Software devices get random, locally administered addresses; with IPv4 on v0
+# the last interface br0 qualifies too, so the list order decides.
+scenario "loopback only" 'true' none "no adapter qualified"
+scenario "IPv4 on a veth decides" "$software; ip addr add 192.0.2.1/24 dev v0" v0 \
+  "locally administered address,the choice depends on list order alone,the fallback decided"
+scenario "no IPv4: the last interface" "$software" br0 \
+  "locally administered address,the fallback decided"
+
+# An interface name that is not UTF-8 (names are bytes, like Windows' ANSI
+# descriptions): the JSON report must still be written, with U+FFFD for the byte.
+description=$(unshare -nm bash -c '
+  set -e
+  mount -t sysfs sysfs /sys
+  ip link add $'"'"'v\xe9'"'"' type veth peer name v1
+  "'"$cli"'" --explain --json | jq -r ".adapters[].description | select(endswith(\"v\\ufffd\"))"
+')
+if [[ "$description" != $'Virtual network interface v\xef\xbf\xbd' ]]; then
+  echo "FAIL non-UTF-8 name: got '$description'"
+  exit 1
+fi
+echo "ok   non-UTF-8 name: $description"

@@ -32,18 +32,6 @@ struct FreeDeleter {
   void operator()(void* block) const { platform::Free(block); }
 };
 
-template <typename Selection>
-std::string EnumerateAndSelect(Selection select) {
-  std::uint32_t size = 0;
-  if (platform::GetAdaptersInfo(nullptr, &size) != platform::kErrorBufferOverflow) return {};
-  if (size == 0) return {};
-  std::unique_ptr<platform::AdapterInfo, FreeDeleter> list(
-      static_cast<platform::AdapterInfo*>(platform::Malloc(size)));
-  if (!list) throw std::bad_alloc();
-  if (platform::GetAdaptersInfo(list.get(), &size) != platform::kErrorSuccess) return {};
-  return select(list.get());
-}
-
 }  // namespace
 
 std::string WriteAddressText(const platform::AdapterInfo& adapter, bool* usable) {
@@ -102,8 +90,30 @@ std::string SelectFallbackMacText(const platform::AdapterInfo* first) {
   return {};
 }
 
-std::string GetPhysicalMacText() { return EnumerateAndSelect(SelectPhysicalMacText); }
+bool EnumerateAdapters(const std::function<void(const platform::AdapterInfo* first)>& use) {
+  std::uint32_t size = 0;
+  if (platform::GetAdaptersInfo(nullptr, &size) != platform::kErrorBufferOverflow) return false;
+  if (size == 0) return false;
+  std::unique_ptr<platform::AdapterInfo, FreeDeleter> list(
+      static_cast<platform::AdapterInfo*>(platform::Malloc(size)));
+  if (!list) throw std::bad_alloc();
+  if (platform::GetAdaptersInfo(list.get(), &size) != platform::kErrorSuccess) return false;
+  use(list.get());
+  return true;
+}
 
-std::string GetFallbackMacText() { return EnumerateAndSelect(SelectFallbackMacText); }
+std::string GetPhysicalMacText() {
+  std::string text;
+  EnumerateAdapters(
+      [&text](const platform::AdapterInfo* first) { text = SelectPhysicalMacText(first); });
+  return text;
+}
+
+std::string GetFallbackMacText() {
+  std::string text;
+  EnumerateAdapters(
+      [&text](const platform::AdapterInfo* first) { text = SelectFallbackMacText(first); });
+  return text;
+}
 
 }  // namespace devicecode

@@ -2,6 +2,7 @@
 // machine, and that address written as text.
 #pragma once
 
+#include <functional>
 #include <string>
 
 #include "platform/platform.h"
@@ -29,6 +30,12 @@ Verdict JudgeFallback(const platform::AdapterInfo& adapter, std::string* text);
 // empty list). They return the chosen address text, or the empty text.
 std::string SelectPhysicalMacText(const platform::AdapterInfo* first);
 std::string SelectFallbackMacText(const platform::AdapterInfo* first);
+
+// Runs the platform's two-call enumeration and hands the chain of records to
+// `use`; the chain lives until `use` returns. Returns false, without calling
+// `use`, when the platform gives no list (no adapters among the causes); an
+// exhausted heap throws std::bad_alloc.
+bool EnumerateAdapters(const std::function<void(const platform::AdapterInfo* first)>& use);
 
 // Enumerate the platform's adapters and apply one selection. Every platform
 // failure gives the empty text; an exhausted heap throws std::bad_alloc, so

@@ -40,7 +40,7 @@ platform::ModuleHandle GetOwnModuleHandle() {
 
 int DiscoverLogEnvironment(std::string& categoryName, std::string& logFolder,
                            std::string& configFolder, std::string& tempFolder,
-                           std::string& logFileName) {
+                           std::string& logFileName, std::string* baseFolder) {
   const char separator = platform::kPathSeparator;
   logFileName = "TrelLog.log";
 
@@ -98,6 +98,7 @@ int DiscoverLogEnvironment(std::string& categoryName, std::string& logFolder,
   }
 
   const std::string base = logFolder;
+  if (baseFolder != nullptr) *baseFolder = base;
   configFolder = base;
   const std::string logs = FindNearFolder(base, "Logs");
   if (!logs.empty()) {

@@ -18,10 +18,11 @@ struct LogEnvironment {
 
 // Overwrites all five texts; always returns 1. Creates at most the fallback
 // temporary folder and the day's folder under a found Logs folder. Only
-// std::bad_alloc passes through.
+// std::bad_alloc passes through. `baseFolder`, when given, receives the folder
+// both searches started from (for the tool's report; the set-up needs none).
 int DiscoverLogEnvironment(std::string& categoryName, std::string& logFolder,
                            std::string& configFolder, std::string& tempFolder,
-                           std::string& logFileName);
+                           std::string& logFileName, std::string* baseFolder = nullptr);
 
 // The library's own module (the image holding this function's code), or null.
 platform::ModuleHandle GetOwnModuleHandle();

@@ -20,6 +20,7 @@
 #include <string>
 
 #include "platform/ini_reader.h"
+#include "platform/linux/inspection.h"
 #include "platform/platform.h"
 
 namespace platform {
@@ -39,7 +40,16 @@ std::uint32_t CopyOut(const std::string& text, char* buffer, std::uint32_t size)
   return length;
 }
 
+Inspection* inspection = nullptr;
+
+// The inspected library's module handle: any non-null value that is no
+// image's load base.
+const char inspectedLibrary = 0;
+const ModuleHandle kInspectedLibrary = const_cast<char*>(&inspectedLibrary);
+
 }  // namespace
+
+void SetInspection(Inspection* value) { inspection = value; }
 
 void* Malloc(std::size_t size) { return std::malloc(size); }
 
@@ -82,7 +92,13 @@ std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint3
   return CopyOut(text, longPath, size);
 }
 
-int CreateDirectoryA(const char* path) { return mkdir(path, 0777) == 0 ? 1 : 0; }
+int CreateDirectoryA(const char* path) {
+  if (inspection != nullptr) {
+    inspection->foldersToCreate.push_back(path);
+    return 1;
+  }
+  return mkdir(path, 0777) == 0 ? 1 : 0;
+}
 
 ModuleHandle GetModuleHandleA(const char* moduleName) {
   if (moduleName != nullptr) return nullptr;
@@ -96,7 +112,10 @@ ModuleHandle GetModuleHandleA(const char* moduleName) {
 std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_t size) {
   if (size == 0) return 0;
   std::string path;
-  if (module == nullptr || module == GetModuleHandleA(nullptr)) {
+  const bool host = module == nullptr || module == GetModuleHandleA(nullptr);
+  if (inspection != nullptr && (host || module == kInspectedLibrary)) {
+    path = host ? inspection->hostPath : inspection->libraryPath;
+  } else if (host) {
     char link[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", link, sizeof link);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof link) return 0;
@@ -122,6 +141,10 @@ std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_
 
 std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info, std::size_t length) {
   if (length < sizeof *info) return 0;
+  if (inspection != nullptr) {
+    info->AllocationBase = kInspectedLibrary;
+    return sizeof *info;
+  }
   Dl_info found{};
   if (dladdr(address, &found) == 0 || found.dli_fbase == nullptr) return 0;
   info->AllocationBase = found.dli_fbase;
@@ -137,6 +160,7 @@ std::uint32_t GetFileAttributesA(const char* path) {
 
 std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
                                     const char* fileName) {
+  if (inspection != nullptr) inspection->profilesRead.push_back(fileName);
   std::ifstream in(fileName, std::ios::binary);
   if (!in) return static_cast<std::uint32_t>(defaultValue);
   const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
