@@ -43,6 +43,16 @@ class LogFileAppender : public log4cpp::RollingFileAppender {
   }
   // Descriptor 0 is a valid file too (a host may have closed its stdin).
   bool IsOpen() const { return _fd >= 0; }
+
+ protected:
+  // log4cpp calls appenders from functions declared throw(): an exception
+  // (memory exhausted while formatting) would end the host process.
+  void _append(const log4cpp::LoggingEvent& event) override {
+    try {
+      RollingFileAppender::_append(event);
+    } catch (...) {
+    }
+  }
 };
 
 #ifndef _WIN32
@@ -54,8 +64,12 @@ class DebugOutputAppender : public log4cpp::LayoutAppender {
   void close() override {}
 
  protected:
+  // Never throws, for the reason given at LogFileAppender::_append.
   void _append(const log4cpp::LoggingEvent& event) override {
-    platform::OutputDebugStringA(_getLayout().format(event).c_str());
+    try {
+      platform::OutputDebugStringA(_getLayout().format(event).c_str());
+    } catch (...) {
+    }
   }
 };
 using DebugAppender = DebugOutputAppender;
