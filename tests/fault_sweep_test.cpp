@@ -12,11 +12,14 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <new>
 #include <optional>
 #include <set>
 #include <string>
@@ -26,6 +29,27 @@
 #include "devicecode.h"
 #include "log/logger.h"
 #include "platform/fake/fake_platform.h"
+
+// Allocation faults: while armed, the n-th operator new of the process
+// (log4cpp's included) throws std::bad_alloc.
+namespace {
+std::atomic<bool> allocationArmed{false};
+std::atomic<std::uint64_t> allocationCount{0};
+std::atomic<std::uint64_t> allocationFailAt{0};
+std::atomic<bool> allocationFailed{false};
+}  // namespace
+
+void* operator new(std::size_t size) {
+  if (allocationArmed.load(std::memory_order_relaxed) &&
+      ++allocationCount == allocationFailAt.load()) {
+    allocationFailed = true;
+    throw std::bad_alloc();
+  }
+  if (void* block = std::malloc(size != 0 ? size : 1)) return block;
+  throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept { std::free(block); }
+void operator delete(void* block, std::size_t) noexcept { std::free(block); }
 
 namespace {
 
@@ -154,19 +178,27 @@ class FaultSweepTest : public testing::Test {
                   testing_support::MakeRecord({"NIC", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 0})};
   }
 
-  // One first request of a load under the fault plan.
-  Outcome Run(FaultMode mode, std::uint64_t step) {
+  // One first request of a load under the fault plan, or with the n-th
+  // allocation of the request failing.
+  Outcome Run(FaultMode mode, std::uint64_t step, std::uint64_t allocation = 0) {
     Arrange();
+    platform::fake::Get().trace.reserve(64);  // the fake's own bookkeeping
     platform::fake::Get().faultMode = mode;
     platform::fake::Get().faultStep = step;
     Outcome o;
+    allocationCount = 0;
+    allocationFailAt = allocation;
+    allocationFailed = false;
+    allocationArmed = allocation != 0;
+    char* code = nullptr;
     try {
-      char* code = GetDeviceCode();
-      if (code != nullptr) o.code = code;
-      FreeBuffer(code);
+      code = GetDeviceCode();
     } catch (...) {
       ADD_FAILURE() << "an exception left GetDeviceCode";
     }
+    allocationArmed = false;
+    if (code != nullptr) o.code = code;
+    FreeBuffer(code);
     platform::fake::Get().faultMode = FaultMode::kNone;
     EXPECT_EQ(platform::fake::Get().liveAllocations, 0u);
     o.category = devicecode::GetLogCategoryName();
@@ -210,7 +242,7 @@ class FaultSweepTest : public testing::Test {
       EXPECT_TRUE(kAllowedLogs.count(name) != 0 ||
                   name == fs::path(platform::kFallbackTempFolder) / "TrelLog.log")
           << name;
-      EXPECT_TRUE(text.empty() || text.back() == '\n') << name;
+      EXPECT_TRUE(text.empty() || text.back() == '\n') << name << ": " << text;
       EXPECT_EQ(Count(text, "\n"), Count(text, kBegin) + Count(text, kEnd)) << name;
     }
   }
@@ -317,6 +349,31 @@ TEST_F(FaultSweepTest, ThrowBadAlloc) {
   }
   EXPECT_EQ(step - 1, clean.size());
   Report("throw_bad_alloc", step - 1);
+}
+
+TEST_F(FaultSweepTest, AllocationFails) {
+  std::uint64_t n = 1;
+  for (;; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n));
+    const Outcome o = Run(FaultMode::kNone, 0, n);
+    if (!allocationFailed) break;
+    ExpectOnlyAllowedLogs(o);
+    const std::string all = AllLogs(o);
+    if (o.category.empty()) {
+      // The set-up failed: reported once, then silence; the code unharmed.
+      EXPECT_EQ(o.code, kNicCode);
+      EXPECT_EQ(o.debugOutput, std::vector<std::string>{kFailure});
+      EXPECT_EQ(Count(all, "\n"), 0u);
+    } else {
+      // A line may be lost; the code is right, or null when the
+      // computation's own memory ran out.
+      EXPECT_TRUE(!o.code || *o.code == kNicCode) << *o.code;
+      EXPECT_LE(Count(all, kBegin), 1u);
+      EXPECT_LE(Count(all, kEnd), o.code ? 1u : 0u);
+      for (const std::string& line : o.debugOutput) EXPECT_EQ(line.back(), '\n') << line;
+    }
+  }
+  Report("allocation", n - 1);
 }
 
 }  // namespace
