@@ -11,6 +11,7 @@
 #include <string>
 
 #include "devicecode.h"
+#include "plugin_tree.h"
 
 namespace {
 
@@ -38,8 +39,8 @@ int Cycles() {
 }
 
 // One load/call/unload cycle; returns the code.
-std::string Cycle() {
-  void* plugin = dlopen(DEVICECODE_LIBRARY_PATH, RTLD_NOW | RTLD_LOCAL);
+std::string Cycle(const char* library = DEVICECODE_LIBRARY_PATH) {
+  void* plugin = dlopen(library, RTLD_NOW | RTLD_LOCAL);
   if (plugin == nullptr) return std::string("dlopen: ") + dlerror();
   auto getDeviceCode = reinterpret_cast<GetDeviceCodeFunction>(dlsym(plugin, "GetDeviceCode"));
   auto freeBuffer = reinterpret_cast<FreeBufferFunction>(dlsym(plugin, "FreeBuffer"));
@@ -71,6 +72,31 @@ TEST(ReloadTest, CyclesLeaveNothingBehind) {
   EXPECT_EQ(OpenDescriptors(), descriptors);
   // Page-granular noise is allowed; a leak of even 5 KiB a cycle is not.
   EXPECT_LT(ResidentKilobytes() - resident, 1024) << "after " << cycles << " cycles";
+}
+
+TEST(ReloadTest, EachCycleWritesItsLinesOnce) {
+  testing_support::PluginTree tree("reload_test");
+  tree.SetLevel("600");
+  const std::string library = tree.Library().string();
+  const int cycles = Cycles();
+  for (int i = 0; i < cycles; ++i) ASSERT_EQ(Cycle(library.c_str()).size(), 32u) << "cycle " << i;
+
+  // Each load opens the file anew and appends; each unload closes it, so a
+  // line is neither lost nor written twice.
+  const auto days = tree.DayFolders();
+  ASSERT_EQ(days.size(), 1u);
+  std::string log;
+  for (const auto& entry : std::filesystem::directory_iterator(days[0])) {
+    log += testing_support::ReadAll(entry.path());
+  }
+  std::size_t begins = 0, ends = 0, lines = 0;
+  for (std::size_t at = 0; (at = log.find('\n', at)) != std::string::npos; ++at) ++lines;
+  for (std::size_t at = 0; (at = log.find("\xA3\xBA Begin\n", at)) != std::string::npos; ++at)
+    ++begins;
+  for (std::size_t at = 0; (at = log.find("\xA3\xBA End\n", at)) != std::string::npos; ++at) ++ends;
+  EXPECT_EQ(begins, static_cast<std::size_t>(cycles));
+  EXPECT_EQ(ends, static_cast<std::size_t>(cycles));
+  EXPECT_EQ(lines, begins + ends);
 }
 
 }  // namespace
