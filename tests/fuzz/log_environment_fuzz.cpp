@@ -36,7 +36,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
   platform::fake::Reset();
   platform::fake::State& s = platform::fake::Get();
-  s.tempPath = fields[0];
+  // The platform's temporary folder always ends with the separator.
+  s.tempPath = fields[0].empty() ? fields[0] : fields[0] + platform::kPathSeparator;
   s.hostPath = fields[1];
   s.ownModulePath = fields[2];
   for (std::size_t i = 3; i < fields.size() && i < 16; ++i) platform::fake::AddFolder(fields[i]);
