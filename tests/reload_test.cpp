@@ -10,6 +10,10 @@
 #include <fstream>
 #include <string>
 
+#if __has_include(<valgrind/valgrind.h>)
+#include <valgrind/valgrind.h>
+#endif
+
 #include "devicecode.h"
 #include "plugin_tree.h"
 
@@ -31,6 +35,14 @@ long ResidentKilobytes() {
     if (line.rfind("VmRSS:", 0) == 0) return std::stol(line.substr(6));
   }
   return -1;
+}
+
+bool RunningOnValgrind() {
+#if __has_include(<valgrind/valgrind.h>)
+  return RUNNING_ON_VALGRIND != 0;
+#else
+  return false;
+#endif
 }
 
 int Cycles() {
@@ -71,7 +83,11 @@ TEST(ReloadTest, CyclesLeaveNothingBehind) {
 
   EXPECT_EQ(OpenDescriptors(), descriptors);
   // Page-granular noise is allowed; a leak of even 5 KiB a cycle is not.
-  EXPECT_LT(ResidentKilobytes() - resident, 1024) << "after " << cycles << " cycles";
+  // Under valgrind the resident size holds its translations of each load's
+  // code; memcheck's own leak check stands in for this one there.
+  if (!RunningOnValgrind()) {
+    EXPECT_LT(ResidentKilobytes() - resident, 1024) << "after " << cycles << " cycles";
+  }
 }
 
 TEST(ReloadTest, EachCycleWritesItsLinesOnce) {
