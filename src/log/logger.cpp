@@ -157,13 +157,18 @@ class LoggerState {
       if (!file) file = OpenLogFile(secondPath);
       if (file) {
         file->setLayout(MakeLayout(kFilePattern).release());
-        category.addAppender(file.release());
+        // Ownership passes only once the category has taken the appender:
+        // if addAppender runs out of memory, the appender and its open file
+        // go with the unique_ptr.
+        category.addAppender(file.get());
+        file.release();
       }
 
       auto debugLayout = MakeLayout(kDebugPattern);
       auto debug = std::make_unique<DebugAppender>("debugAppender");
       debug->setLayout(debugLayout.release());
-      category.addAppender(debug.release());
+      category.addAppender(debug.get());
+      debug.release();
 
       category.setPriority(static_cast<log4cpp::Priority::Value>(level));
       keptName_ = environment.categoryName;
