@@ -37,11 +37,11 @@ long ResidentKilobytes() {
   return -1;
 }
 
-// Valgrind and AddressSanitizer hold memory of their own per load (code
-// translations, freed-memory quarantine); their leak checks stand in for the
-// resident-size check there.
+// Valgrind and the sanitizers hold memory of their own per load (code
+// translations, freed-memory quarantine, shadow memory); the native run and
+// the leak checks of valgrind and ASan stand in for this check there.
 bool ResidentSizeIsMeaningful() {
-#if defined(__SANITIZE_ADDRESS__)
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
   return false;
 #elif __has_include(<valgrind/valgrind.h>)
   return RUNNING_ON_VALGRIND == 0;
