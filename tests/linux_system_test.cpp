@@ -2,6 +2,8 @@
 #include <stdlib.h>
 #include <unistd.h>
 
+#include <sys/stat.h>
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -37,6 +39,13 @@ TEST_F(LinuxSystemTest, GetPrivateProfileIntReadsFilesAsWindowsDoes) {
         << c.name;
   }
   EXPECT_EQ(platform::GetPrivateProfileIntA("Common", "LogLevel", 9, (root_ / "none").c_str()), 9u);
+  // Present but not a plain file: the default, without a throw or a wait.
+  fs::create_directory(root_ / "folder.ini");
+  ASSERT_EQ(mkfifo((root_ / "fifo.ini").c_str(), 0600), 0);
+  for (const char* name : {"folder.ini", "fifo.ini"}) {
+    EXPECT_EQ(platform::GetPrivateProfileIntA("Common", "LogLevel", 9, (root_ / name).c_str()), 9u)
+        << name;
+  }
 }
 
 TEST_F(LinuxSystemTest, FoldersAndAttributes) {

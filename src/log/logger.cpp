@@ -4,6 +4,8 @@
 
 #include <log4cpp/Category.hh>
 #include <log4cpp/LayoutAppender.hh>
+#include <log4cpp/LoggingEvent.hh>
+#include <log4cpp/NDC.hh>
 #include <log4cpp/PatternLayout.hh>
 #include <log4cpp/Priority.hh>
 #include <log4cpp/RollingFileAppender.hh>
@@ -11,6 +13,7 @@
 #include <atomic>
 #include <memory>
 #include <mutex>
+#include <new>
 
 #include "log/log_environment.h"
 #include "log/log_level.h"
@@ -43,6 +46,16 @@ class LogFileAppender : public log4cpp::RollingFileAppender {
   }
   // Descriptor 0 is a valid file too (a host may have closed its stdin).
   bool IsOpen() const { return _fd >= 0; }
+
+ protected:
+  // log4cpp calls appenders from functions declared throw(): an exception
+  // (memory exhausted while formatting) would end the host process.
+  void _append(const log4cpp::LoggingEvent& event) override {
+    try {
+      RollingFileAppender::_append(event);
+    } catch (...) {
+    }
+  }
 };
 
 #ifndef _WIN32
@@ -54,8 +67,12 @@ class DebugOutputAppender : public log4cpp::LayoutAppender {
   void close() override {}
 
  protected:
+  // Never throws, for the reason given at LogFileAppender::_append.
   void _append(const log4cpp::LoggingEvent& event) override {
-    platform::OutputDebugStringA(_getLayout().format(event).c_str());
+    try {
+      platform::OutputDebugStringA(_getLayout().format(event).c_str());
+    } catch (...) {
+    }
   }
 };
 using DebugAppender = DebugOutputAppender;
@@ -63,8 +80,22 @@ using DebugAppender = DebugOutputAppender;
 using DebugAppender = log4cpp::Win32DebugAppender;
 #endif
 
+// A pattern layout that gives whole lines or none. When memory runs out while
+// a line is formatted, the stream inside PatternLayout stops silently and
+// returns the line cut short, which log4cpp would write as is; both patterns
+// end with a line feed, so a line without one is such a cut line. The throw
+// reaches the appender's own handler and costs that line only.
+class WholeLineLayout : public log4cpp::PatternLayout {
+ public:
+  std::string format(const log4cpp::LoggingEvent& event) override {
+    std::string line = PatternLayout::format(event);
+    if (line.empty() || line.back() != '\n') throw std::bad_alloc();
+    return line;
+  }
+};
+
 std::unique_ptr<log4cpp::Layout> MakeLayout(const char* pattern) {
-  auto layout = std::make_unique<log4cpp::PatternLayout>();
+  auto layout = std::make_unique<WholeLineLayout>();
   layout->setConversionPattern(pattern);
   return layout;
 }
@@ -126,13 +157,18 @@ class LoggerState {
       if (!file) file = OpenLogFile(secondPath);
       if (file) {
         file->setLayout(MakeLayout(kFilePattern).release());
-        category.addAppender(file.release());
+        // Ownership passes only once the category has taken the appender:
+        // if addAppender runs out of memory, the appender and its open file
+        // go with the unique_ptr.
+        category.addAppender(file.get());
+        file.release();
       }
 
       auto debugLayout = MakeLayout(kDebugPattern);
       auto debug = std::make_unique<DebugAppender>("debugAppender");
       debug->setLayout(debugLayout.release());
-      category.addAppender(debug.release());
+      category.addAppender(debug.get());
+      debug.release();
 
       category.setPriority(static_cast<log4cpp::Priority::Value>(level));
       keptName_ = environment.categoryName;
@@ -170,7 +206,14 @@ void WriteRequestLine(const char* message) noexcept {
     // After a failed set-up the empty name would be log4cpp's root category,
     // which belongs to the host.
     if (name.empty()) return;
-    log4cpp::Category::getInstance(name).info(message);
+    log4cpp::Category& category = log4cpp::Category::getInstance(name);
+    if (!category.isPriorityEnabled(log4cpp::Priority::INFO)) return;
+    // What Category::info does, but Category::info is declared throw(): an
+    // allocation failing while it builds the event would end the host
+    // process. Built here, the failure is caught below; the appenders
+    // themselves never throw.
+    category.callAppenders(
+        log4cpp::LoggingEvent(name, message, log4cpp::NDC::get(), log4cpp::Priority::INFO));
   } catch (...) {
     // The log never fails a request.
   }

@@ -36,10 +36,11 @@ void Reset() {
   Get() = State{};
 }
 
-bool EnterCall(const char*) {
+bool EnterCall(const char* operation) {
   std::lock_guard<std::mutex> hold(Lock());
   State& s = Get();
   const std::uint64_t step = ++s.steps;
+  s.trace.push_back(operation);
   bool fail = false;
   switch (s.faultMode) {
     case FaultMode::kNone:

@@ -71,6 +71,7 @@ struct State {
 
   // Observations.
   std::uint64_t steps = 0;                  // platform calls made
+  std::vector<const char*> trace;           // each step's operation, in order
   bool faultReached = false;                // the plan fired at least once
   std::uint64_t adapterCalls = 0;           // GetAdaptersInfo calls
   std::uint64_t liveAllocations = 0;        // Malloc minus Free

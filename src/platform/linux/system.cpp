@@ -3,6 +3,7 @@
 // Each keeps the contract of the Windows call it stands for (platform.h); the
 // README's "Linux platform mapping for the log" lists the mapping.
 #include <dlfcn.h>
+#include <errno.h>
 #include <fcntl.h>
 #include <limits.h>
 #include <sys/auxv.h>
@@ -16,7 +17,6 @@
 #include <cstring>
 #include <ctime>
 #include <fstream>
-#include <iterator>
 #include <string>
 
 #include "platform/ini_reader.h"
@@ -161,9 +161,27 @@ std::uint32_t GetFileAttributesA(const char* path) {
 std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
                                     const char* fileName) {
   if (inspection != nullptr) inspection->profilesRead.push_back(fileName);
-  std::ifstream in(fileName, std::ios::binary);
-  if (!in) return static_cast<std::uint32_t>(defaultValue);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  const auto fallback = static_cast<std::uint32_t>(defaultValue);
+  // Only a plain file is read, as on Windows: a folder under the name made
+  // std::ifstream throw from its read, and opening a FIFO would wait for a
+  // writer (O_NONBLOCK opens it at once, then it is refused).
+  const int fd = open(fileName, O_RDONLY | O_CLOEXEC | O_NONBLOCK);
+  if (fd < 0) return fallback;
+  struct Closer {
+    int fd;
+    ~Closer() { close(fd); }
+  } closer{fd};
+  struct stat status {};
+  if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return fallback;
+  std::string text;
+  char chunk[4096];
+  for (;;) {
+    const ssize_t n = read(fd, chunk, sizeof chunk);
+    if (n < 0 && errno == EINTR) continue;
+    if (n < 0) return fallback;
+    if (n == 0) break;
+    text.append(chunk, static_cast<std::size_t>(n));
+  }
   return ReadProfileInt(text, section, key, defaultValue);
 }
 
