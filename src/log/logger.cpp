@@ -77,7 +77,19 @@ class DebugOutputAppender : public log4cpp::LayoutAppender {
 };
 using DebugAppender = DebugOutputAppender;
 #else
-using DebugAppender = log4cpp::Win32DebugAppender;
+// log4cpp's debugger appender, kept from throwing like ours.
+class DebugAppender : public log4cpp::Win32DebugAppender {
+ public:
+  using Win32DebugAppender::Win32DebugAppender;
+
+ protected:
+  void _append(const log4cpp::LoggingEvent& event) override {
+    try {
+      Win32DebugAppender::_append(event);
+    } catch (...) {
+    }
+  }
+};
 #endif
 
 // A pattern layout that gives whole lines or none. When memory runs out while
