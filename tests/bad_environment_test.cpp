@@ -23,7 +23,11 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
+
 namespace {
+
+using namespace testing_support;
 
 namespace fs = std::filesystem;
 
@@ -41,15 +45,6 @@ std::string RunShell(const std::string& command, int* status) {
   while (std::size_t n = fread(chunk, 1, sizeof chunk, pipe)) output.append(chunk, n);
   *status = pclose(pipe);
   return output;
-}
-
-std::string Today() {
-  const std::time_t now = std::time(nullptr);
-  std::tm local{};
-  localtime_r(&now, &local);
-  char text[16];
-  std::strftime(text, sizeof text, "%Y-%m-%d", &local);
-  return text;
 }
 
 std::set<std::string> Tree(const fs::path& root) {

@@ -29,10 +29,13 @@
 #include "devicecode.h"
 #include "log/logger.h"
 #include "platform/fake/fake_platform.h"
+#include "test_files.h"
 
 // Allocation faults: while armed, the n-th operator new of the process
 // (log4cpp's included) throws std::bad_alloc.
 namespace {
+
+using namespace testing_support;
 std::atomic<bool> allocationArmed{false};
 std::atomic<std::uint64_t> allocationCount{0};
 std::atomic<std::uint64_t> allocationFailAt{0};
@@ -58,22 +61,8 @@ using platform::fake::FaultMode;
 
 constexpr char kNicCode[] = "7598B725A578EE13656D280B6520F326";
 constexpr char kFallbackCode[] = "DBC9CCD83343AB144C3E8DC5AED5D461";
-constexpr char kEmptyCode[] = "D41D8CD98F00B204E9800998ECF8427E";
 constexpr char kFailure[] = "Initialize log model fail\n";
 constexpr char kDayLog[] = "Host/plugins/Logs/2024-03-05/host.log";
-const std::string kBegin = "[GetDeviceCode]\xA3\xBA Begin";
-const std::string kEnd = "[GetDeviceCode]\xA3\xBA End";
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-std::size_t Count(const std::string& text, const std::string& part) {
-  std::size_t n = 0;
-  for (std::size_t at = text.find(part); at != std::string::npos; at = text.find(part, at + 1)) ++n;
-  return n;
-}
 
 // What one request left behind.
 struct Outcome {
@@ -243,7 +232,7 @@ class FaultSweepTest : public testing::Test {
                   name == fs::path(platform::kFallbackTempFolder) / "TrelLog.log")
           << name;
       EXPECT_TRUE(text.empty() || text.back() == '\n') << name << ": " << text;
-      EXPECT_EQ(Count(text, "\n"), Count(text, kBegin) + Count(text, kEnd)) << name;
+      EXPECT_EQ(Count(text, "\n"), Count(text, kBeginMessage) + Count(text, kEndMessage)) << name;
     }
   }
 
@@ -276,13 +265,14 @@ TEST_F(FaultSweepTest, FailOnce) {
     ExpectOnlyAllowedLogs(o);
     ASSERT_EQ(o.logs.count(e.log), 1u) << "no " << e.log;
     const std::string& log = o.logs.at(e.log);
-    EXPECT_EQ(Count(log, kBegin), e.begin ? 1u : 0u);
-    EXPECT_EQ(Count(log, kEnd), e.end ? 1u : 0u);
+    EXPECT_EQ(Count(log, kBeginMessage), e.begin ? 1u : 0u);
+    EXPECT_EQ(Count(log, kEndMessage), e.end ? 1u : 0u);
     EXPECT_EQ(AllLogs(o).size(), log.size()) << "lines in more than one file";
     EXPECT_EQ(o.debugOutput.size(), e.debugLines);
     for (const std::string& line : o.debugOutput) {
       EXPECT_EQ(line, "INFO " + e.category + ": " +
-                          (line.find("Begin") != std::string::npos ? kBegin : kEnd) + "\n");
+                          (line.find("Begin") != std::string::npos ? kBeginMessage : kEndMessage) +
+                          "\n");
     }
   }
   EXPECT_EQ(step - 1, clean.size());
@@ -310,8 +300,8 @@ TEST_F(FaultSweepTest, FailFrom) {
     }
     ExpectOnlyAllowedLogs(o);
     const std::string all = AllLogs(o);
-    EXPECT_LE(Count(all, kBegin), 1u);
-    EXPECT_EQ(Count(all, kEnd), o.code && Count(all, kBegin) == 1 ? 1u : 0u);
+    EXPECT_LE(Count(all, kBeginMessage), 1u);
+    EXPECT_EQ(Count(all, kEndMessage), o.code && Count(all, kBeginMessage) == 1 ? 1u : 0u);
     for (const std::string& line : o.debugOutput) EXPECT_NE(line, kFailure);
   }
   EXPECT_EQ(step - 1, clean.size());
@@ -338,12 +328,12 @@ TEST_F(FaultSweepTest, ThrowBadAlloc) {
       EXPECT_EQ(Count(all, "\n"), 0u);
     } else if (call.rfind("GetAdaptersInfo", 0) == 0 || call.rfind("Malloc", 0) == 0) {
       EXPECT_FALSE(o.code.has_value());
-      EXPECT_EQ(Count(all, kBegin), 1u);
-      EXPECT_EQ(Count(all, kEnd), 0u);
+      EXPECT_EQ(Count(all, kBeginMessage), 1u);
+      EXPECT_EQ(Count(all, kEndMessage), 0u);
     } else {
       // A debugger line that throws costs that line only.
       EXPECT_EQ(o.code, kNicCode);
-      EXPECT_EQ(Count(all, kEnd), 1u);
+      EXPECT_EQ(Count(all, kEndMessage), 1u);
       EXPECT_LE(o.debugOutput.size(), 1u);
     }
   }
@@ -368,8 +358,8 @@ TEST_F(FaultSweepTest, AllocationFails) {
       // A line may be lost; the code is right, or null when the
       // computation's own memory ran out.
       EXPECT_TRUE(!o.code || *o.code == kNicCode) << *o.code;
-      EXPECT_LE(Count(all, kBegin), 1u);
-      EXPECT_LE(Count(all, kEnd), o.code ? 1u : 0u);
+      EXPECT_LE(Count(all, kBeginMessage), 1u);
+      EXPECT_LE(Count(all, kEndMessage), o.code ? 1u : 0u);
       for (const std::string& line : o.debugOutput) EXPECT_EQ(line.back(), '\n') << line;
     }
   }

@@ -21,24 +21,15 @@
 
 #include "devicecode.h"
 #include "platform/fake/fake_platform.h"
+#include "test_files.h"
 
 namespace {
+
+using namespace testing_support;
 
 namespace fs = std::filesystem;
 
 constexpr char kCategory[] = "[S1P4242]->host->lib.so";
-constexpr char kEmptyCode[] = "D41D8CD98F00B204E9800998ECF8427E";
-const std::string kBegin = "[GetDeviceCode]\xA3\xBA Begin";
-const std::string kEnd = "[GetDeviceCode]\xA3\xBA End";
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void WriteAll(const fs::path& path, const std::string& text) {
-  std::ofstream(path, std::ios::binary) << text;
-}
 
 std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
@@ -112,8 +103,8 @@ TEST_F(LoggerTest, LevelDecidesWhetherLinesAreWritten) {
     fs::remove(root_ / "Host/plugins/dev/plugin.ini");
     if (c.level != nullptr) SetPluginLevel(c.level);
 
-    EXPECT_EQ(Request(), kEmptyCode);
-    EXPECT_EQ(Request(), kEmptyCode);
+    EXPECT_EQ(Request(), kEmptyTextCode);
+    EXPECT_EQ(Request(), kEmptyTextCode);
     // The file is made at the first request whatever the level.
     ASSERT_TRUE(fs::exists(LogFile()));
     EXPECT_EQ(Lines(ReadAll(LogFile())).size(), c.written ? 4u : 0u);
@@ -123,11 +114,11 @@ TEST_F(LoggerTest, LevelDecidesWhetherLinesAreWritten) {
 
 TEST_F(LoggerTest, LineFormats) {
   SetPluginLevel("600");
-  EXPECT_EQ(Request(), kEmptyCode);
+  EXPECT_EQ(Request(), kEmptyTextCode);
 
   const std::string prefix = std::string("INFO ") + kCategory + ": ";
   EXPECT_EQ(DebugOutput(),
-            (std::vector<std::string>{prefix + kBegin + "\n", prefix + kEnd + "\n"}));
+            (std::vector<std::string>{prefix + kBeginMessage + "\n", prefix + kEndMessage + "\n"}));
 
   const std::vector<std::string> lines = Lines(ReadAll(LogFile()));
   ASSERT_EQ(lines.size(), 2u);
@@ -135,7 +126,7 @@ TEST_F(LoggerTest, LineFormats) {
   for (std::size_t i = 0; i < 2; ++i) {
     ASSERT_GT(lines[i].size(), 25u);
     EXPECT_TRUE(std::regex_match(lines[i].substr(0, 25), stamp)) << lines[i];
-    EXPECT_EQ(lines[i].substr(25), prefix + (i == 0 ? kBegin : kEnd));
+    EXPECT_EQ(lines[i].substr(25), prefix + (i == 0 ? kBeginMessage : kEndMessage));
   }
   // The full-width colon is the two bytes A3 BA, unconverted.
   EXPECT_NE(lines[0].find("[GetDeviceCode]\xA3\xBA Begin"), std::string::npos);
@@ -164,7 +155,7 @@ TEST_F(LoggerTest, NoFileAtAllStillReachesTheDebugger) {
   WriteAll(root_ / "Host/plugins/Logs/2024-03-05", "");
   platform::fake::Get().tempPath = (root_ / "Missing").string() + "/";
   SetPluginLevel("600");
-  EXPECT_EQ(Request(), kEmptyCode);
+  EXPECT_EQ(Request(), kEmptyTextCode);
   EXPECT_EQ(DebugOutput().size(), 2u);
 }
 
@@ -193,8 +184,8 @@ TEST_F(LoggerTest, RollsOverIntoFiveCopiesAndKeepsCloseOnExec) {
   const std::string copy1 = ReadAll(log + ".1");
   EXPECT_EQ(copy1.substr(0, filler.size() + 1), filler + "\n");
   EXPECT_EQ(Lines(copy1.substr(filler.size() + 1)).size(), 1u);
-  EXPECT_NE(copy1.find(kBegin), std::string::npos);
-  EXPECT_NE(ReadAll(log).find(kEnd), std::string::npos);
+  EXPECT_NE(copy1.find(kBeginMessage), std::string::npos);
+  EXPECT_NE(ReadAll(log).find(kEndMessage), std::string::npos);
   EXPECT_EQ(Lines(ReadAll(log)).size(), 1u);
   for (int i = 2; i <= 5; ++i) {
     EXPECT_EQ(ReadAll(log + "." + std::to_string(i)), "copy " + std::to_string(i - 1));
@@ -233,8 +224,8 @@ TEST_F(LoggerTest, ExhaustionDuringSetUpIsReportedOnceAndSilencesTheLog) {
       break;
     }
     EXPECT_EQ(name, "");
-    EXPECT_EQ(Request(), kEmptyCode);
-    EXPECT_EQ(Request(), kEmptyCode);
+    EXPECT_EQ(Request(), kEmptyTextCode);
+    EXPECT_EQ(Request(), kEmptyTextCode);
     EXPECT_EQ(DebugOutput(), std::vector<std::string>{"Initialize log model fail\n"});
     EXPECT_TRUE(!fs::exists(LogFile()) || fs::file_size(LogFile()) == 0);
   }

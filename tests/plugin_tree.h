@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "test_files.h"
+
 namespace testing_support {
 
 namespace fs = std::filesystem;
@@ -47,10 +49,5 @@ class PluginTree {
  private:
   fs::path root_;
 };
-
-inline std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
 
 }  // namespace testing_support
