@@ -84,9 +84,11 @@ class BadEnvironmentTest : public testing::Test {
   }
   void SetUp() override {
     if (!namespacesWork_) GTEST_SKIP() << "no private mount namespace (needs root)";
-    scratch_ = fs::path(DEVICECODE_SCRATCH_DIR) / "bad_environment";
-    fs::remove_all(scratch_);
-    fs::create_directories(scratch_);
+    // Not under /tmp, which each case replaces with an empty file system; the
+    // build tree may well be there.
+    char pattern[] = "/var/tmp/devicecode_bad_environment.XXXXXX";
+    ASSERT_NE(mkdtemp(pattern), nullptr);
+    scratch_ = pattern;
   }
   void TearDown() override { fs::remove_all(scratch_); }
 
