@@ -7,7 +7,9 @@
 // logic names. The layout makes every fallback visible: the option file in
 // Config/ says 600 and the one in the temporary folder 800, plugin.ini says
 // 700; the first adapter is virtual (the fallback's choice), the second a NIC.
+#include <fcntl.h>
 #include <stdlib.h>
+#include <unistd.h>
 #include <log4cpp/Category.hh>
 
 #include <gtest/gtest.h>
@@ -364,6 +366,42 @@ TEST_F(FaultSweepTest, AllocationFails) {
     }
   }
   Report("allocation", n - 1);
+}
+
+// log4cpp's roll-over closes the log file before it builds the copies' names;
+// when memory runs out in between, a file the host opens next may get the
+// closed descriptor's number, and the library's later lines must not land in it.
+TEST_F(FaultSweepTest, RollOverShortOfMemoryKeepsOffTheHostsFiles) {
+  std::uint64_t n = 1;
+  for (;; ++n) {
+    SCOPED_TRACE("allocation " + std::to_string(n));
+    Arrange();
+    fs::create_directories((root_ / kDayLog).parent_path());
+    WriteAll(root_ / kDayLog, std::string(1048576 - 20, 'x') + "\n");  // the Begin line rolls it
+    allocationCount = 0;
+    allocationFailAt = n;
+    allocationFailed = false;
+    allocationArmed = true;
+    char* code = GetDeviceCode();
+    allocationArmed = false;
+    FreeBuffer(code);
+    if (!allocationFailed) break;
+
+    // The host's new files take the lowest free numbers, a closed one among them.
+    std::vector<int> hostFiles;
+    for (int i = 0; i < 8; ++i) {
+      const fs::path path = root_ / ("host-data-" + std::to_string(i));
+      hostFiles.push_back(open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644));
+      ASSERT_GE(hostFiles.back(), 0);
+    }
+    FreeBuffer(GetDeviceCode());
+    for (int i = 0; i < 8; ++i) {
+      close(hostFiles[i]);
+      EXPECT_EQ(fs::file_size(root_ / ("host-data-" + std::to_string(i))), 0u) << "file " << i;
+    }
+    devicecode::ResetLoggerForTesting();
+  }
+  Report("roll_over_allocation", n - 1);
 }
 
 }  // namespace

@@ -70,6 +70,9 @@ scenario "IPv4 on a veth decides" "$software; ip addr add 192.0.2.1/24 dev v0" v
   "locally administered address,the choice depends on list order alone,the fallback decided"
 scenario "no IPv4: the last interface" "$software" br0 \
   "locally administered address,the fallback decided"
+# An address with an alias label ("v1:x") still gives v1 its IPv4 context.
+scenario "IPv4 under an alias label" "$software; ip addr add 192.0.2.1/24 dev v1 label v1:x" v1 \
+  "locally administered address,the choice depends on list order alone,the fallback decided"
 
 # An interface name that is not UTF-8 (names are bytes, like Windows' ANSI
 # descriptions): the JSON report must still be written, with U+FFFD for the byte.

@@ -14,6 +14,7 @@
 #include <memory>
 #include <mutex>
 #include <new>
+#include <vector>
 
 #include "log/log_environment.h"
 #include "log/log_level.h"
@@ -54,6 +55,18 @@ class LogFileAppender : public log4cpp::RollingFileAppender {
     try {
       RollingFileAppender::_append(event);
     } catch (...) {
+    }
+  }
+
+  // log4cpp's roll-over closes the file first and then builds the copies'
+  // names, which can run out of memory: the descriptor number it would keep
+  // may by then name a file the host opened. Open the log anew instead.
+  void rollOver() override {
+    try {
+      RollingFileAppender::rollOver();
+    } catch (...) {
+      _fd = -1;
+      reopen();
     }
   }
 };
@@ -150,6 +163,7 @@ class LoggerState {
  private:
   void SetUp() {
     try {
+      attached_.reserve(2);  // so that noting an attached appender cannot fail
       LogEnvironment environment;
       DiscoverLogEnvironment(environment.categoryName, environment.logFolder,
                              environment.configFolder, environment.tempFolder,
@@ -169,18 +183,13 @@ class LoggerState {
       if (!file) file = OpenLogFile(secondPath);
       if (file) {
         file->setLayout(MakeLayout(kFilePattern).release());
-        // Ownership passes only once the category has taken the appender:
-        // if addAppender runs out of memory, the appender and its open file
-        // go with the unique_ptr.
-        category.addAppender(file.get());
-        file.release();
+        Attach(category, std::move(file));
       }
 
       auto debugLayout = MakeLayout(kDebugPattern);
       auto debug = std::make_unique<DebugAppender>("debugAppender");
       debug->setLayout(debugLayout.release());
-      category.addAppender(debug.get());
-      debug.release();
+      Attach(category, std::move(debug));
 
       category.setPriority(static_cast<log4cpp::Priority::Value>(level));
       keptName_ = environment.categoryName;
@@ -189,11 +198,32 @@ class LoggerState {
     }
   }
 
+  // Gives `appender` to the category, which then owns it, and notes it for
+  // Detach. Ownership passes only once the category has taken it: if
+  // addAppender runs out of memory, the appender (and its open file) goes
+  // with the unique_ptr, after leaving the category's set if it got there.
+  template <typename AppenderType>
+  void Attach(log4cpp::Category& category, std::unique_ptr<AppenderType> appender) {
+    log4cpp::Appender* raw = appender.get();
+    try {
+      category.addAppender(raw);
+    } catch (...) {
+      category.removeAppender(raw);  // not yet owned: only taken out of the set
+      throw;
+    }
+    appender.release();
+    attached_.push_back(raw);
+  }
+
+  // Removes our own appenders only (the category deletes them, closing the
+  // file): another copy of the library with the same file names shares the
+  // category and keeps its appenders.
   void Detach() {
     if (attachedCategory_.empty()) return;
     if (log4cpp::Category* category = log4cpp::Category::exists(attachedCategory_)) {
-      category->removeAllAppenders();
+      for (log4cpp::Appender* appender : attached_) category->removeAppender(appender);
     }
+    attached_.clear();
     attachedCategory_.clear();
   }
 
@@ -201,6 +231,8 @@ class LoggerState {
   std::atomic<bool> done_{false};
   std::string keptName_;
   std::string attachedCategory_;
+  // The appenders we attached, kept only to detach them at unload.
+  std::vector<log4cpp::Appender*> attached_;
 };
 
 LoggerState& TheLogger() {

@@ -62,6 +62,15 @@ void Describe(const char* name, char (&description)[sizeof(AdapterInfo{}.Descrip
   }
 }
 
+// Whether an IPv4 entry's name belongs to `interface`: getifaddrs names such
+// entries by the address's label, which is the interface's name or, for an
+// alias address, that name followed by ":" and the alias ("eth0:1").
+bool NamesInterface(const char* entryName, const char* interface) {
+  const std::size_t length = std::strlen(interface);
+  return std::strncmp(entryName, interface, length) == 0 &&
+         (entryName[length] == '\0' || entryName[length] == ':');
+}
+
 // Reads the kernel's interfaces as records in index order (Next unset); empty
 // when there are none or the kernel cannot be asked.
 std::vector<AdapterInfo> ReadAdapters() {
@@ -79,7 +88,7 @@ std::vector<AdapterInfo> ReadAdapters() {
   for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
     if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
     for (Interface& i : interfaces) {
-      if (std::strcmp(i.name, entry->ifa_name) == 0) i.hasIpv4 = true;
+      if (NamesInterface(entry->ifa_name, i.name)) i.hasIpv4 = true;
     }
   }
   std::sort(interfaces.begin(), interfaces.end(),

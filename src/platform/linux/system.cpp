@@ -120,6 +120,13 @@ std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_
     const ssize_t n = readlink("/proc/self/exe", link, sizeof link);
     if (n <= 0 || static_cast<std::size_t>(n) >= sizeof link) return 0;
     path.assign(link, static_cast<std::size_t>(n));
+    // An executable replaced on disk (a package upgrade) reads as
+    // "PATH (deleted)"; its name is still PATH's.
+    const std::string deleted = " (deleted)";
+    if (path.size() > deleted.size() &&
+        path.compare(path.size() - deleted.size(), deleted.size(), deleted) == 0) {
+      path.resize(path.size() - deleted.size());
+    }
   } else {
     Dl_info info{};
     if (dladdr(module, &info) == 0 || info.dli_fbase != module || info.dli_fname == nullptr ||
