@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <filesystem>
 #include <string>
 #include <vector>
 
@@ -252,21 +253,8 @@ class TempTree : public testing::Test {
   }
   void TearDown() override { Remove(root_); }
   static void Remove(const std::string& folder) {
-    WIN32_FIND_DATAA entry;
-    HANDLE find = ::FindFirstFileA((folder + "*").c_str(), &entry);
-    if (find != INVALID_HANDLE_VALUE) {
-      do {
-        const std::string name = entry.cFileName;
-        if (name == "." || name == "..") continue;
-        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
-          Remove(folder + name + "\\");
-        } else {
-          ::DeleteFileA((folder + name).c_str());
-        }
-      } while (::FindNextFileA(find, &entry));
-      ::FindClose(find);
-    }
-    ::RemoveDirectoryA(folder.c_str());
+    std::error_code ignored;
+    std::filesystem::remove_all(folder, ignored);
   }
   void WriteFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary);

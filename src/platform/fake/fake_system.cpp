@@ -10,6 +10,7 @@
 
 #include "platform/fake/fake_platform.h"
 #include "platform/ini_reader.h"
+#include "platform/text_query.h"
 
 #ifdef DEVICECODE_FAKE_ON_DISK
 #include <fcntl.h>
@@ -28,14 +29,6 @@ const int kOpenNoInherit = 0;
 
 namespace fake {
 namespace {
-
-// Copies `text` as the Windows text queries do (see platform.h).
-std::uint32_t CopyOut(const std::string& text, char* buffer, std::uint32_t size) {
-  const auto length = static_cast<std::uint32_t>(text.size());
-  if (length + 1 > size) return length + 1;
-  std::memcpy(buffer, text.c_str(), length + 1);
-  return length;
-}
 
 #ifndef DEVICECODE_FAKE_ON_DISK
 const State::Entry* Find(const std::string& path) {
@@ -110,17 +103,17 @@ int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId) {
 std::uint32_t GetTempPathA(std::uint32_t size, char* buffer) {
   if (fake::EnterCall("GetTempPathA")) return 0;
   const std::string& path = fake::Get().tempPath;
-  return path.empty() ? 0 : fake::CopyOut(path, buffer, size);
+  return path.empty() ? 0 : CopyOut(path, buffer, size);
 }
 
 std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint32_t size) {
   if (fake::EnterCall("GetLongPathNameA")) return 0;
   const auto& longPaths = fake::Get().longPaths;
   const auto found = longPaths.find(shortPath);
-  if (found != longPaths.end()) return fake::CopyOut(found->second, longPath, size);
+  if (found != longPaths.end()) return CopyOut(found->second, longPath, size);
   // Like Windows: a path that exists and has no short names is its own long form.
   if (GetFileAttributesA(shortPath) == kInvalidFileAttributes) return 0;
-  return fake::CopyOut(shortPath, longPath, size);
+  return CopyOut(shortPath, longPath, size);
 }
 
 int CreateDirectoryA(const char* path) {

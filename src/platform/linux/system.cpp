@@ -22,6 +22,7 @@
 #include "platform/ini_reader.h"
 #include "platform/linux/inspection.h"
 #include "platform/platform.h"
+#include "platform/text_query.h"
 
 namespace platform {
 
@@ -30,15 +31,6 @@ const char kFallbackTempFolder[] = "/tmp/TrelLog/";
 const int kOpenNoInherit = O_CLOEXEC;
 
 namespace {
-
-// Copies `text` the way the Windows text queries do: its length when it fits
-// with its terminator, else the size it would need and the buffer untouched.
-std::uint32_t CopyOut(const std::string& text, char* buffer, std::uint32_t size) {
-  const auto length = static_cast<std::uint32_t>(text.size());
-  if (length + 1 > size) return length + 1;
-  std::memcpy(buffer, text.c_str(), length + 1);
-  return length;
-}
 
 Inspection* inspection = nullptr;
 
