@@ -8,8 +8,8 @@
 
 #include <cstdint>
 #include <cstdio>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 

@@ -6,8 +6,8 @@
 
 #include <algorithm>
 #include <cstring>
-#include <fstream>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <vector>
 
