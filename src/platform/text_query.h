@@ -18,4 +18,17 @@ inline std::uint32_t CopyOut(const std::string& text, char* buffer, std::uint32_
   return length;
 }
 
+// Copies a module's path as GetModuleFileNameA does: its length when it fits
+// with its terminator; otherwise the path cut to size - 1 characters and
+// `size`, the count that tells the caller the path was cut. `size` > 0.
+inline std::uint32_t CopyModulePath(const std::string& path, char* buffer, std::uint32_t size) {
+  if (path.size() >= size) {
+    std::memcpy(buffer, path.data(), size - 1);
+    buffer[size - 1] = '\0';
+    return size;
+  }
+  std::memcpy(buffer, path.c_str(), path.size() + 1);
+  return static_cast<std::uint32_t>(path.size());
+}
+
 }  // namespace platform

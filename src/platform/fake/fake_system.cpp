@@ -145,13 +145,7 @@ std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_
     path = s.ownModulePath;
   }
   if (path.empty()) return 0;
-  if (path.size() >= size) {
-    std::memcpy(buffer, path.data(), size - 1);
-    buffer[size - 1] = '\0';
-    return size;
-  }
-  std::memcpy(buffer, path.c_str(), path.size() + 1);
-  return static_cast<std::uint32_t>(path.size());
+  return CopyModulePath(path, buffer, size);
 }
 
 ModuleHandle GetModuleHandleA(const char* moduleName) {
@@ -199,20 +193,20 @@ std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int de
 int PathRemoveFileSpecA(char* path) {
   if (fake::EnterCall("PathRemoveFileSpecA") || path == nullptr) return 0;
   // The shell's rule: a leading "\" or "\\" and a drive's "X:\" stay.
-  char* spec = path;
+  char* cut = path;
   char* p = path;
-  if (*p == kPathSeparator) spec = ++p;
-  if (*p == kPathSeparator) spec = ++p;
+  if (*p == kPathSeparator) cut = ++p;
+  if (*p == kPathSeparator) cut = ++p;
   for (; *p != '\0'; ++p) {
     if (*p == kPathSeparator) {
-      spec = p;
+      cut = p;
     } else if (*p == ':') {
-      spec = p + 1;
-      if (*spec == kPathSeparator) spec = ++p + 1;
+      cut = p + 1;
+      if (*cut == kPathSeparator) cut = ++p + 1;
     }
   }
-  if (*spec == '\0') return 0;
-  *spec = '\0';
+  if (*cut == '\0') return 0;
+  *cut = '\0';
   return 1;
 }
 

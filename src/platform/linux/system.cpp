@@ -128,14 +128,7 @@ std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_
     char resolved[PATH_MAX];
     path = realpath(info.dli_fname, resolved) != nullptr ? resolved : info.dli_fname;
   }
-  // Too long: cut to size - 1 characters and report the whole buffer.
-  if (path.size() >= size) {
-    std::memcpy(buffer, path.data(), size - 1);
-    buffer[size - 1] = '\0';
-    return size;
-  }
-  std::memcpy(buffer, path.c_str(), path.size() + 1);
-  return static_cast<std::uint32_t>(path.size());
+  return CopyModulePath(path, buffer, size);
 }
 
 std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info, std::size_t length) {
