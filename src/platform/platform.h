@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 #ifdef _WIN32
 // winsock2.h must come before windows.h, iphlpapi.h after both; the blank
@@ -39,6 +40,11 @@ struct AdapterInfo {
   std::uint32_t AddressLength;
   std::uint8_t Address[8];
   IpAddrString IpAddressList;
+  // Windows' own member of that name; on Linux the interface's name.
+  char AdapterName[260];
+  // Linux only: what the kernel says the device is (see DescribeAdapter).
+  bool hardware;
+  char kindDetail[32];
 };
 struct SystemTime {
   std::uint16_t wYear;
@@ -78,6 +84,17 @@ extern const int kOpenNoInherit;
 // size the list needs; with a buffer of that size fills it and returns
 // kErrorSuccess. Any other result is a failure (no adapters among them).
 std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size);
+
+// What a record does not say about its adapter, for the support report:
+// the interface's name, whether it is a hardware or a software device, and
+// its link kind (veth, bridge, tun, ...) or driver where the platform tells.
+struct AdapterIdentity {
+  enum class Kind { kUnknown, kHardware, kSoftware };
+  std::string interfaceName;
+  Kind kind = Kind::kUnknown;
+  std::string detail;
+};
+AdapterIdentity DescribeAdapter(const AdapterInfo& adapter);
 
 // --- The library's own heap -------------------------------------------------
 

@@ -92,6 +92,13 @@ std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size) {
   return result;
 }
 
+AdapterIdentity DescribeAdapter(const AdapterInfo& adapter) {
+  AdapterIdentity identity;
+  identity.interfaceName.assign(adapter.AdapterName,
+                                strnlen(adapter.AdapterName, sizeof adapter.AdapterName));
+  return identity;
+}
+
 void* Malloc(std::size_t size) {
   if (fake::EnterCall("Malloc")) return nullptr;
   void* block = std::malloc(size);

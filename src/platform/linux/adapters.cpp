@@ -45,20 +45,25 @@ std::string ReadLink(const std::string& path) {
   return std::string(target, static_cast<std::size_t>(n));
 }
 
-void Describe(const char* name, char (&description)[sizeof(AdapterInfo{}.Description)]) {
+void Describe(const char* name, AdapterInfo* record) {
+  std::snprintf(record->AdapterName, sizeof record->AdapterName, "%s", name);
   const std::string sysfs = std::string("/sys/class/net/") + name;
   const std::string device = ReadLink(sysfs);
   if (device.find("/devices/virtual/") != std::string::npos) {
-    std::snprintf(description, sizeof description, "Virtual network interface %s", name);
+    std::snprintf(record->Description, sizeof record->Description, "Virtual network interface %s",
+                  name);
     return;
   }
+  record->hardware = true;
   const std::string driver = ReadLink(sysfs + "/device/driver");
   const std::size_t slash = driver.rfind('/');
   if (driver.empty()) {
-    std::snprintf(description, sizeof description, "Network interface %s", name);
+    std::snprintf(record->Description, sizeof record->Description, "Network interface %s", name);
   } else {
-    std::snprintf(description, sizeof description, "Network interface %s (driver %s)", name,
-                  driver.c_str() + (slash == std::string::npos ? 0 : slash + 1));
+    const char* base = driver.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+    std::snprintf(record->kindDetail, sizeof record->kindDetail, "%s", base);
+    std::snprintf(record->Description, sizeof record->Description,
+                  "Network interface %s (driver %s)", name, base);
   }
 }
 
@@ -98,7 +103,7 @@ std::vector<AdapterInfo> ReadAdapters() {
   for (std::size_t i = 0; i < interfaces.size(); ++i) {
     AdapterInfo& record = records[i];
     std::memset(&record, 0, sizeof record);
-    Describe(interfaces[i].name, record.Description);
+    Describe(interfaces[i].name, &record);
     const std::size_t length =
         std::min<std::size_t>(interfaces[i].link->sll_halen, sizeof record.Address);
     record.AddressLength = static_cast<std::uint32_t>(length);
@@ -166,6 +171,17 @@ std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size) {
     buffer[i].Next = i + 1 < records.size() ? &buffer[i + 1] : nullptr;
   }
   return kErrorSuccess;
+}
+
+AdapterIdentity DescribeAdapter(const AdapterInfo& adapter) {
+  AdapterIdentity identity;
+  identity.interfaceName.assign(adapter.AdapterName,
+                                strnlen(adapter.AdapterName, sizeof adapter.AdapterName));
+  identity.kind =
+      adapter.hardware ? AdapterIdentity::Kind::kHardware : AdapterIdentity::Kind::kSoftware;
+  identity.detail.assign(adapter.kindDetail,
+                         strnlen(adapter.kindDetail, sizeof adapter.kindDetail));
+  return identity;
 }
 
 }  // namespace platform
