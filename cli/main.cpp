@@ -1,22 +1,15 @@
 // devicecode: prints this machine's device code, loading the plug-in the way
-// a host does (through the system loader, by its exported names). Its support
-// options (--explain, --match) run the library's logic linked into the tool
-// instead, since the plug-in exports nothing but the code.
-#include <dlfcn.h>
-#include <limits.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
+// a host does (by its exported names). Its support options (--explain,
+// --match) run the library's logic linked into the tool instead, since the
+// plug-in exports nothing but the code.
 #include <cctype>
-#include <cerrno>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
 
 #include "devicecode.h"
 #include "devicecode/device_code.h"
 #include "report.h"
+#include "tool_os.h"
 
 namespace {
 
@@ -51,7 +44,7 @@ struct Option {
 };
 
 constexpr Option kOptions[] = {
-    {"--library", "PATH", "load the plug-in from PATH (--explain: report its log)",
+    {"--library", "PATH", "the plug-in at PATH (relative to the current folder), in every mode",
      &Options::library, nullptr},
     {"--explain", nullptr, "report every adapter, the choice, the code and the log set-up", nullptr,
      &Options::explain},
@@ -78,15 +71,15 @@ void PrintHelp() {
   std::printf(
       "\n"
       "The default plug-in is %s relative to this tool's folder.\n"
-      "--explain and --match do not load the plug-in: they run its logic, built\n"
-      "into this tool, and create nothing. The default host of --explain is\n"
-      "this tool.\n"
+      "--explain checks that the plug-in exports both functions but never calls\n"
+      "it; like --match it runs the plug-in's logic, built into this tool, and\n"
+      "creates nothing. The default host of --explain is this tool.\n"
       "\n"
       "Exit status:\n"
       "  0  the code was printed (--match: an adapter has that code)\n"
       "  1  --match: no adapter of this machine has that code\n"
       "  2  bad arguments\n"
-      "  3  the plug-in could not be loaded or lacks an export (--explain: cannot be read)\n"
+      "  3  the plug-in could not be loaded or lacks an export\n"
       "  4  the plug-in returned no code\n"
       "  5  standard output could not be written\n"
       "  6  --explain: the --host file cannot be read\n",
@@ -139,103 +132,87 @@ std::string Parse(int argc, char** argv, Options& options) {
   return {};
 }
 
-// The default plug-in: DEVICECODE_DEFAULT_LIBRARY relative to this tool's folder.
-std::string DefaultLibrary() {
-  char self[4096];
-  const ssize_t n = readlink("/proc/self/exe", self, sizeof self - 1);
-  if (n <= 0) return DEVICECODE_DEFAULT_LIBRARY;
-  std::string path(self, static_cast<std::size_t>(n));
-  return path.substr(0, path.rfind('/') + 1) + DEVICECODE_DEFAULT_LIBRARY;
-}
-
-// Prints "devicecode: <message>" as exactly one line, whatever the message holds.
-int Fail(int status, std::string message) {
-  for (char& c : message) {
-    if (c == '\n' || c == '\r') c = ' ';
-  }
-  std::fprintf(stderr, "devicecode: %s\n", message.c_str());
+// Prints "devicecode: <message>" as exactly one line, safe for a terminal,
+// whatever the message holds.
+int Fail(int status, const std::string& message) {
+  std::fprintf(stderr, "devicecode: %s\n", devicecode::EscapeControls(message).c_str());
   return status;
-}
-
-// dlerror() text without the leading "PATH: " that would repeat the path.
-std::string LoadError(const std::string& library) {
-  const char* error = dlerror();
-  std::string reason = error != nullptr ? error : "unknown error";
-  if (reason.rfind(library + ": ", 0) == 0) reason.erase(0, library.size() + 2);
-  return reason;
 }
 
 int Flushed(int status = kExitOk) {
   return std::fflush(stdout) == 0 ? status : Fail(kExitNoOutput, "cannot write to standard output");
 }
 
-// The canonical path of a readable file, as the loader would report it; the
-// empty text, with errno set, when there is none.
-std::string ReadableFile(const std::string& path) {
-  char resolved[PATH_MAX];
-  if (realpath(path.c_str(), resolved) == nullptr) return {};
-  struct stat status {};
-  if (stat(resolved, &status) != 0) return {};
-  if (!S_ISREG(status.st_mode)) {
-    errno = S_ISDIR(status.st_mode) ? EISDIR : EINVAL;
-    return {};
+// The plug-in of every mode: --library as a path, else the default beside
+// the tool's own file; loaded and checked for both exports.
+struct LoadResult {
+  devicecode::Plugin plugin;
+  std::string path;  // canonical
+  std::string error;
+};
+
+LoadResult LoadChosenPlugin(const Options& options) {
+  LoadResult result;
+  std::string given = options.library;
+  if (given.empty()) {
+    const devicecode::ResolvedFile self = devicecode::ExecutableFile();
+    if (self.path.empty()) {
+      result.error = "cannot find the default plug-in: " + self.error;
+      return result;
+    }
+    given = self.path.substr(0, self.path.rfind('/') + 1) + DEVICECODE_DEFAULT_LIBRARY;
   }
-  if (access(resolved, R_OK) != 0) return {};
-  return resolved;
+  const devicecode::ResolvedFile file = devicecode::ResolveFile(given);
+  if (file.path.empty()) {
+    result.error = "cannot load plug-in " + given + ": " + file.error;
+    return result;
+  }
+  result.path = file.path;
+  result.plugin = devicecode::LoadPlugin(file.path);
+  if (result.plugin.handle == nullptr) {
+    result.error = "cannot load plug-in " + given + ": " + result.plugin.error;
+  }
+  return result;
 }
 
 int Explain(const Options& options) {
-  const std::string hostPath = options.host.empty() ? "/proc/self/exe" : options.host;
-  const std::string host = ReadableFile(hostPath);
-  if (host.empty()) {
-    return Fail(kExitNoHost, "cannot read host " + hostPath + ": " + std::strerror(errno));
+  devicecode::ResolvedFile host =
+      options.host.empty() ? devicecode::ExecutableFile() : devicecode::ResolveFile(options.host);
+  if (host.path.empty()) {
+    return Fail(kExitNoHost, "cannot read host " +
+                                 (options.host.empty() ? "(this tool)" : options.host) + ": " +
+                                 host.error);
   }
-  const std::string libraryPath = options.library.empty() ? DefaultLibrary() : options.library;
-  const std::string library = ReadableFile(libraryPath);
-  if (library.empty()) {
-    return Fail(kExitNoPlugin, "cannot read plug-in " + libraryPath + ": " + std::strerror(errno));
-  }
+  LoadResult loaded = LoadChosenPlugin(options);
+  if (!loaded.error.empty()) return Fail(kExitNoPlugin, loaded.error);
+  devicecode::UnloadPlugin(loaded.plugin);  // checked, never called
   devicecode::Report report = devicecode::ExplainAdapters();
-  report.log = devicecode::ExplainLog(host, library);
+  report.log = devicecode::ExplainLog(host.path, loaded.path);
   const std::string text =
       options.json ? devicecode::FormatJson(report) : devicecode::FormatText(report);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return Flushed();
 }
 
-// Which adapters have the address whose code is options.match. Only usable
-// addresses count (the library never chooses another), and the code of the
-// empty text matches when no adapter qualifies, since that is this machine's
-// code then.
 int Match(const Options& options) {
+  const devicecode::MatchAnswer answer =
+      devicecode::AnswerMatch(devicecode::ExplainAdapters(), options.match);
+  std::fwrite(answer.text.data(), 1, answer.text.size(), stdout);
+  return Flushed(answer.found ? kExitOk : kExitNo);
+}
+
+// One line on stderr when the code is weak: the fallback decided, or no
+// adapter qualified (every such machine shares the code). The tool's own
+// run of the selection says which, when it gave the plug-in's code.
+void WarnIfWeak(const std::string& code) {
   const devicecode::Report report = devicecode::ExplainAdapters();
-  const std::string& code = options.match;
-  std::string chosen = "no adapter is chosen now";
-  if (report.chosenIndex >= 0) {
-    const auto& a = report.adapters[static_cast<std::size_t>(report.chosenIndex)];
-    chosen = "the adapter chosen now is " + std::to_string(a.index) + " (" + a.description + ")";
+  if (report.deviceCode != code) return;
+  for (const char* weak : {"no-adapter-qualified", "fallback-decided"}) {
+    if (const devicecode::Warning* warning = devicecode::FindWarning(report, weak)) {
+      Fail(0, "warning: " + warning->message + " (see devicecode --explain)");
+      return;
+    }
   }
-  int found = 0;
-  for (const devicecode::AdapterReport& a : report.adapters) {
-    if (!a.usable || devicecode::ComputeDeviceCode(a.address).data() != code) continue;
-    ++found;
-    std::printf("%s is the code of adapter %d (%s), address %s; %s\n", code.c_str(), a.index,
-                a.description.c_str(), a.address.c_str(),
-                a.index == report.chosenIndex ? "it is the adapter chosen now" : chosen.c_str());
-  }
-  if (found == 0 && report.chosenIndex < 0 && code == report.deviceCode) {
-    std::printf(
-        "%s is the code of the empty address text, this machine's code: no adapter "
-        "qualifies\n",
-        code.c_str());
-    return Flushed();
-  }
-  if (found == 0) {
-    std::printf("%s is the code of no adapter of this machine; %s, its code %s\n", code.c_str(),
-                chosen.c_str(), report.deviceCode.c_str());
-    return Flushed(kExitNo);
-  }
-  return Flushed();
 }
 
 }  // namespace
@@ -255,25 +232,17 @@ int main(int argc, char** argv) {
   if (options.explain) return Explain(options);
   if (!options.match.empty()) return Match(options);
 
-  const std::string library = options.library.empty() ? DefaultLibrary() : options.library;
-  void* plugin = dlopen(library.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (plugin == nullptr) {
-    return Fail(kExitNoPlugin, "cannot load plug-in " + library + ": " + LoadError(library));
-  }
-  auto getDeviceCode = reinterpret_cast<GetDeviceCodeFunction>(dlsym(plugin, "GetDeviceCode"));
-  auto freeBuffer = reinterpret_cast<FreeBufferFunction>(dlsym(plugin, "FreeBuffer"));
-  if (getDeviceCode == nullptr || freeBuffer == nullptr) {
-    const char* missing = getDeviceCode == nullptr ? "GetDeviceCode" : "FreeBuffer";
-    return Fail(kExitNoPlugin, "plug-in " + library + " does not export " + missing);
-  }
-
-  char* code = getDeviceCode();
+  LoadResult loaded = LoadChosenPlugin(options);
+  if (!loaded.error.empty()) return Fail(kExitNoPlugin, loaded.error);
+  char* code = loaded.plugin.getDeviceCode();
   if (code == nullptr) {
-    return Fail(kExitNoCode, "plug-in " + library + " returned no device code (out of memory)");
+    return Fail(kExitNoCode, "plug-in " + loaded.path + " returned no device code (out of memory)");
   }
-  std::printf("%s\n", code);
-  freeBuffer(code);
+  const std::string text = code;
+  loaded.plugin.freeBuffer(code);
+  std::printf("%s\n", text.c_str());
   const int status = Flushed();
-  dlclose(plugin);
+  devicecode::UnloadPlugin(loaded.plugin);
+  if (status == kExitOk) WarnIfWeak(text);
   return status;
 }

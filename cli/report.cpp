@@ -1,126 +1,153 @@
-// The support report: the library's selection and log logic run in the tool.
+// The support report: the library's selection logic run in the tool, and
+// the report's text and JSON forms.
 #include "report.h"
 
-#include <sys/stat.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <nlohmann/json.hpp>
 #include <set>
 
-#include "devicecode/adapter_selection.h"
 #include "devicecode/device_code.h"
-#include "log/log_environment.h"
-#include "log/log_level.h"
-#include "platform/linux/inspection.h"
 
 namespace devicecode {
 namespace {
 
-// What one strategy decided about one record. `chosen` tells whether the
-// record is the one whose address gives the code; `ran` whether the strategy
-// was run by the library at all (the fallback runs only when the first finds
-// nothing); a strategy that did not run is judged all the same, marked so.
-std::string DescribeVerdict(Verdict verdict, const platform::AdapterInfo& adapter, bool chosen,
-                            bool ran) {
+const char* StrategyName(Strategy strategy) {
+  switch (strategy) {
+    case Strategy::kPhysical:
+      return "physical";
+    case Strategy::kFallback:
+      return "fallback";
+    case Strategy::kNone:
+      break;
+  }
+  return "none";
+}
+
+Verdict Judge(Strategy strategy, const platform::AdapterInfo& adapter) {
   std::string text;
+  return strategy == Strategy::kPhysical ? JudgePhysical(adapter, &text)
+                                         : JudgeFallback(adapter, &text);
+}
+
+// What one strategy decided about one record. `chosen` tells whether the
+// record is the one whose address gives the code; `ran` whether the library
+// ran the strategy at all (the fallback runs only when the first finds
+// nothing); a strategy that did not run is judged all the same, marked so.
+StrategyVerdict DescribeVerdict(Verdict verdict, const platform::AdapterInfo& adapter, bool chosen,
+                                bool ran) {
+  StrategyVerdict result;
+  result.ran = ran;
   switch (verdict) {
     case Verdict::kChosen:
-      text = chosen ? "chosen" : ran ? "qualified, after the chosen one" : "qualified";
+      result.code = chosen ? "chosen" : "qualified";
+      result.message = chosen ? "chosen" : ran ? "qualified, after the chosen one" : "qualified";
       break;
     case Verdict::kSkippedVirtual:
-      text = "skipped: description names a virtual adapter";
+      result.code = "virtual";
+      result.message = "skipped: description names a virtual adapter";
       break;
     case Verdict::kSkippedUnusable:
-      text = adapter.AddressLength == 0 ? "skipped: no address" : "skipped: all-zero address";
+      result.code = adapter.AddressLength == 0 ? "no-address" : "zero-address";
+      result.message =
+          adapter.AddressLength == 0 ? "skipped: no address" : "skipped: all-zero address";
       break;
     case Verdict::kSkippedNoContext:
-      text = "skipped: no IPv4 context and not the last";
+      result.code = "no-context";
+      result.message = "skipped: no IPv4 context and not the last";
       break;
   }
-  return ran ? text : text + " (not run)";
+  if (!ran) result.message += " (not run)";
+  return result;
 }
 
-// The first record of the chain that `judge` chooses: the record whose text
-// the matching Select* function returned.
-template <typename Judge>
-int FirstChosen(const platform::AdapterInfo* first, Judge judge) {
+const char* KindName(platform::AdapterIdentity::Kind kind) {
+  switch (kind) {
+    case platform::AdapterIdentity::Kind::kHardware:
+      return "hardware";
+    case platform::AdapterIdentity::Kind::kSoftware:
+      return "software";
+    case platform::AdapterIdentity::Kind::kUnknown:
+      break;
+  }
+  return "unknown";
+}
+
+// The records of `all` without those at `removed`, linked anew, with each
+// one's index in `all`.
+struct SubList {
+  std::vector<platform::AdapterInfo> records;
+  std::vector<int> indices;
+};
+
+SubList Without(const std::vector<platform::AdapterInfo>& all, const std::vector<int>& removed) {
+  SubList list;
+  std::set<int> gone(removed.begin(), removed.end());
+  for (std::size_t i = 0; i < all.size(); ++i) {
+    if (gone.count(static_cast<int>(i)) != 0) continue;
+    list.records.push_back(all[i]);
+    list.indices.push_back(static_cast<int>(i));
+  }
+  for (std::size_t i = 0; i < list.records.size(); ++i) {
+    list.records[i].Next = i + 1 < list.records.size() ? &list.records[i + 1] : nullptr;
+  }
+  return list;
+}
+
+WhatIf AskWhatIf(const std::vector<platform::AdapterInfo>& all, const std::vector<int>& removed) {
+  const SubList list = Without(all, removed);
+  const Choice choice = SelectAdapter(list.records.empty() ? nullptr : &list.records[0]);
+  WhatIf answer;
+  answer.removed = removed;
+  answer.strategy = StrategyName(choice.strategy);
+  answer.chosenIndex =
+      choice.index >= 0 ? list.indices[static_cast<std::size_t>(choice.index)] : -1;
+  answer.hardwareAddressText = choice.text;
+  answer.deviceCode = ComputeDeviceCode(choice.text).data();
+  return answer;
+}
+
+void AddWarnings(const Choice& choice, const platform::AdapterInfo* chosen,
+                 std::size_t distinctQualified, Report& report) {
+  if (chosen != nullptr && (chosen->Address[0] & 0x02) != 0) {
+    report.warnings.push_back(
+        {"locally-administered-address",
+         "locally administered address: bit 0x02 of its first byte is set, so software "
+         "assigned it (a virtual machine, container, VPN or address randomisation) and it may "
+         "change"});
+  }
+  if (distinctQualified > 1) {
+    report.warnings.push_back(
+        {"order-dependent",
+         "the choice depends on list order alone: " + std::to_string(distinctQualified) +
+             " adapters with different addresses qualified under the " + report.strategy +
+             " strategy; the first in list order decided"});
+  }
+  if (choice.strategy == Strategy::kFallback) {
+    report.warnings.push_back(
+        {"fallback-decided",
+         "the fallback decided: no adapter with a usable address has a description free of "
+         "\"virtual\" and \"vmware\""});
+  }
+  if (choice.strategy == Strategy::kNone) {
+    report.warnings.push_back(
+        {"no-adapter-qualified",
+         "no adapter qualified: the code is the digest of the empty text, which every such "
+         "machine shares"});
+  }
+}
+
+// The adapter as the text report names it: its index and interface name, or
+// its description where the platform gives no name.
+std::string Label(const AdapterReport& a) {
+  return std::to_string(a.index) + " (" +
+         EscapeControls(a.interfaceName.empty() ? a.description : a.interfaceName) + ")";
+}
+
+std::string Join(const std::vector<std::string>& items, const char* separator) {
   std::string text;
-  int index = 0;
-  for (const platform::AdapterInfo* a = first; a != nullptr; a = a->Next, ++index) {
-    if (judge(*a, &text) == Verdict::kChosen) return index;
-  }
-  return -1;
-}
-
-void ExplainList(const platform::AdapterInfo* first, Report& report) {
-  report.hardwareAddressText = SelectPhysicalMacText(first);
-  report.strategy = "physical";
-  report.chosenIndex = FirstChosen(first, JudgePhysical);
-  if (report.hardwareAddressText.empty()) {
-    report.hardwareAddressText = SelectFallbackMacText(first);
-    report.strategy = "fallback";
-    report.chosenIndex = FirstChosen(first, JudgeFallback);
-  }
-  if (report.hardwareAddressText.empty()) report.strategy = "none";
-
-  std::set<std::string> qualified;  // distinct addresses under the deciding strategy
-  std::uint8_t firstByte = 0;
-  int index = 0;
-  for (const platform::AdapterInfo* a = first; a != nullptr; a = a->Next, ++index) {
-    AdapterReport entry;
-    entry.index = index;
-    entry.description.assign(a->Description, strnlen(a->Description, sizeof a->Description));
-    entry.address = WriteAddressText(*a, &entry.usable);
-    entry.addressLength = a->AddressLength;
-    entry.context = a->IpAddressList.Context;
-    std::string text;
-    const Verdict physical = JudgePhysical(*a, &text);
-    const Verdict fallback = JudgeFallback(*a, &text);
-    const bool isChosen = index == report.chosenIndex;
-    entry.physical = DescribeVerdict(physical, *a, isChosen && report.strategy == "physical", true);
-    entry.fallback = DescribeVerdict(fallback, *a, isChosen && report.strategy == "fallback",
-                                     report.strategy != "physical");
-    const Verdict deciding = report.strategy == "physical" ? physical : fallback;
-    if (report.strategy != "none" && deciding == Verdict::kChosen) qualified.insert(entry.address);
-    if (isChosen) firstByte = a->Address[0];
-    report.adapters.push_back(std::move(entry));
-  }
-
-  if (report.chosenIndex >= 0 && (firstByte & 0x02) != 0) {
-    report.warnings.push_back(
-        "locally administered address: bit 0x02 of its first byte is set, so software assigned "
-        "it (a virtual machine, container, VPN or address randomisation) and it may change");
-  }
-  if (qualified.size() > 1) {
-    report.warnings.push_back(
-        "the choice depends on list order alone: " + std::to_string(qualified.size()) +
-        " adapters with different addresses qualified under the " + report.strategy +
-        " strategy; the first in list order decided");
-  }
-  if (report.strategy == "fallback") {
-    report.warnings.push_back(
-        "the fallback decided: no adapter with a usable address has a description free of "
-        "\"virtual\" and \"vmware\"");
-  }
-}
-
-// Restates the set-up's test of a log file path, which it makes by opening
-// the file for appending (creating it): a file that exists must be writable;
-// otherwise its folder must be, and a folder the set-up would create first
-// (recorded by the inspection) counts by its parent.
-bool CanAppend(const std::string& path, const std::vector<std::string>& foldersToCreate) {
-  struct stat status {};
-  if (stat(path.c_str(), &status) == 0) {
-    return !S_ISDIR(status.st_mode) && access(path.c_str(), W_OK) == 0;
-  }
-  std::string folder = path.substr(0, path.rfind('/') + 1);
-  if (access(folder.c_str(), F_OK) != 0 &&
-      std::find(foldersToCreate.begin(), foldersToCreate.end(), folder) != foldersToCreate.end()) {
-    folder.resize(folder.rfind('/', folder.size() - 2) + 1);
-  }
-  return !folder.empty() && access(folder.c_str(), W_OK | X_OK) == 0;
+  for (const std::string& item : items) text += (text.empty() ? "" : separator) + item;
+  return text;
 }
 
 std::string LevelText(std::uint32_t level) {
@@ -133,99 +160,254 @@ std::string LevelText(std::uint32_t level) {
   return text;
 }
 
+nlohmann::ordered_json VerdictJson(const StrategyVerdict& v) {
+  return {{"code", v.code}, {"ran", v.ran}, {"message", v.message}};
+}
+
+nlohmann::ordered_json IndexJson(int index) {
+  return index >= 0 ? nlohmann::ordered_json(index) : nlohmann::ordered_json();
+}
+
+nlohmann::ordered_json TextOrNull(const std::string& text) {
+  return text.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(text);
+}
+
 }  // namespace
 
-Report ExplainAdapters() {
+Report ExplainAdapterList(const platform::AdapterInfo* first) {
   Report report;
-  report.strategy = "none";
-  EnumerateAdapters([&report](const platform::AdapterInfo* first) { ExplainList(first, report); });
-  if (report.strategy == "none") {
-    report.warnings.push_back(
-        "no adapter qualified: the code is the digest of the empty text, which every such machine "
-        "shares");
+  std::vector<platform::AdapterInfo> records;
+  for (const platform::AdapterInfo* a = first; a != nullptr; a = a->Next) records.push_back(*a);
+
+  const Choice choice = SelectAdapter(first);
+  report.strategy = StrategyName(choice.strategy);
+  report.chosenIndex = choice.index;
+  report.hardwareAddressText = choice.text;
+  report.deviceCode = ComputeDeviceCode(choice.text).data();
+
+  std::set<std::string> qualifiedAddresses;  // under the deciding strategy
+  std::vector<int> qualified;
+  for (std::size_t i = 0; i < records.size(); ++i) {
+    const platform::AdapterInfo& record = records[i];
+    AdapterReport entry;
+    entry.index = static_cast<int>(i);
+    const platform::AdapterIdentity identity = platform::DescribeAdapter(record);
+    entry.interfaceName = identity.interfaceName;
+    entry.kind = KindName(identity.kind);
+    entry.kindDetail = identity.detail;
+    entry.description.assign(record.Description,
+                             strnlen(record.Description, sizeof record.Description));
+    entry.address = WriteAddressText(record, &entry.usable);
+    entry.addressLength = record.AddressLength;
+    entry.context = record.IpAddressList.Context;
+    const bool isChosen = entry.index == choice.index;
+    entry.physical = DescribeVerdict(Judge(Strategy::kPhysical, record), record,
+                                     isChosen && choice.strategy == Strategy::kPhysical, true);
+    entry.fallback = DescribeVerdict(Judge(Strategy::kFallback, record), record,
+                                     isChosen && choice.strategy == Strategy::kFallback,
+                                     choice.strategy != Strategy::kPhysical);
+    if (choice.strategy != Strategy::kNone && Judge(choice.strategy, record) == Verdict::kChosen) {
+      qualifiedAddresses.insert(entry.address);
+      qualified.push_back(entry.index);
+    }
+    report.adapters.push_back(std::move(entry));
   }
-  report.deviceCode = ComputeDeviceCode(report.hardwareAddressText).data();
+
+  const platform::AdapterInfo* chosen =
+      choice.index >= 0 ? &records[static_cast<std::size_t>(choice.index)] : nullptr;
+  AddWarnings(choice, chosen, qualifiedAddresses.size(), report);
+
+  // Each later qualifier with those before it gone, and last all of them
+  // gone: when the first strategy decided, the fallback's answer.
+  for (std::size_t k = 1; k <= qualified.size(); ++k) {
+    report.whatIf.push_back(
+        AskWhatIf(records, std::vector<int>(qualified.begin(), qualified.begin() + k)));
+  }
   return report;
 }
 
-LogReport ExplainLog(const std::string& hostPath, const std::string& libraryPath) {
-  LogReport log;
-  log.host = hostPath;
-  log.library = libraryPath;
-  platform::Inspection inspection;
-  inspection.hostPath = hostPath;
-  inspection.libraryPath = libraryPath;
-  platform::SetInspection(&inspection);
-  DiscoverLogEnvironment(log.categoryName, log.logFolder, log.configFolder, log.tempFolder,
-                         log.logFileName, &log.baseFolder);
-  // The set-up's own order: the option file first, then plugin.ini.
-  log.optionLogLevel = ReadOptionLogLevel(log.configFolder, log.tempFolder);
-  log.pluginLogLevel = ReadPluginLogLevel();
-  log.iniFilesRead = inspection.profilesRead;
-  log.combinedLogLevel = GetCombinedLogLevel(log.configFolder, log.tempFolder);
-  platform::SetInspection(nullptr);
-  log.foldersToCreate = inspection.foldersToCreate;
+Report ExplainAdapters() {
+  Report report;
+  bool listed = false;
+  EnumerateAdapters([&](const platform::AdapterInfo* first) {
+    report = ExplainAdapterList(first);
+    listed = true;
+  });
+  if (!listed) report = ExplainAdapterList(nullptr);
+  return report;
+}
 
-  // Restated from the set-up: log4cpp compares the level as a signed number,
-  // and 800 or more falls back to the root's INFO, so INFO lines pass from 600.
-  log.requestLinesWritten = static_cast<std::int32_t>(log.combinedLogLevel) >= 600;
-  // Restated from the set-up: the first path if it opens, else the second.
-  for (const std::string* folder : {&log.logFolder, &log.tempFolder}) {
-    if (CanAppend(*folder + log.logFileName, log.foldersToCreate)) {
-      log.logFile = *folder + log.logFileName;
-      break;
+const Warning* FindWarning(const Report& report, const std::string& code) {
+  for (const Warning& warning : report.warnings) {
+    if (warning.code == code) return &warning;
+  }
+  return nullptr;
+}
+
+MatchAnswer AnswerMatch(const Report& report, const std::string& code) {
+  MatchAnswer answer;
+  const AdapterReport* chosen = report.chosenIndex >= 0
+                                    ? &report.adapters[static_cast<std::size_t>(report.chosenIndex)]
+                                    : nullptr;
+  const auto describe = [](const AdapterReport& a) {
+    return "adapter " + std::to_string(a.index) + " (" + EscapeControls(a.description) + ")";
+  };
+  for (const AdapterReport& a : report.adapters) {
+    // Only usable addresses count: the library never chooses another.
+    if (!a.usable || ComputeDeviceCode(a.address).data() != code) continue;
+    answer.found = true;
+    answer.text += code + " is the code of " + describe(a) + ", address " + a.address + "; ";
+    if (chosen == &a) {
+      answer.text += "it is the adapter chosen now\n";
+      continue;
+    }
+    const StrategyVerdict& own = report.strategy == "physical" ? a.physical : a.fallback;
+    if (chosen != nullptr) {
+      answer.text += "it is not the chosen one now: " + describe(*chosen) + " decides under the " +
+                     report.strategy +
+                     " strategy, the first in list order it chooses, and that "
+                     "strategy judges adapter " +
+                     std::to_string(a.index) + " " +
+                     (own.code == "qualified" ? std::string("qualified, but later in the list")
+                                              : own.message) +
+                     "\n";
+    } else {
+      answer.text += "no adapter is chosen now: the fallback judges it " + a.fallback.message +
+                     ", and the code is the empty text's, " + report.deviceCode + "\n";
     }
   }
-  return log;
+  if (!answer.found && chosen == nullptr && code == report.deviceCode) {
+    answer.found = true;
+    answer.text = code +
+                  " is the code of the empty address text, this machine's code: no adapter "
+                  "qualifies\n";
+  }
+  if (!answer.found) {
+    answer.text = code + " is the code of no adapter of this machine; " +
+                  (chosen != nullptr ? "the adapter chosen now is " + describe(*chosen)
+                                     : std::string("no adapter is chosen now")) +
+                  ", its code " + report.deviceCode + "\n";
+  }
+  return answer;
+}
+
+std::string EscapeControls(const std::string& text) {
+  std::string out;
+  const auto escape = [&out](unsigned char byte) {
+    char hex[5];
+    std::snprintf(hex, sizeof hex, "\\x%02X", byte);
+    out += hex;
+  };
+  const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+  const std::size_t size = text.size();
+  for (std::size_t i = 0; i < size;) {
+    const unsigned char lead = bytes[i];
+    if (lead < 0x20 || lead == 0x7F) {
+      escape(lead);
+      ++i;
+      continue;
+    }
+    if (lead < 0x80) {
+      out += static_cast<char>(lead);
+      ++i;
+      continue;
+    }
+    // A UTF-8 sequence: its length, the smallest value of that length, and
+    // the value; a bad one is escaped byte by byte.
+    const std::size_t length = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 0;
+    std::uint32_t value = length == 4 ? lead & 0x07u : length == 3 ? lead & 0x0Fu : lead & 0x1Fu;
+    bool valid = length != 0 && lead <= 0xF4 && i + length <= size;
+    for (std::size_t k = 1; valid && k < length; ++k) {
+      valid = (bytes[i + k] & 0xC0) == 0x80;
+      value = (value << 6) | (bytes[i + k] & 0x3Fu);
+    }
+    static const std::uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    valid = valid && value >= kSmallest[length] && value <= 0x10FFFF &&
+            (value < 0xD800 || value > 0xDFFF);
+    // C1 controls (U+0080 to U+009F) act like C0 ones on many terminals.
+    if (!valid || value <= 0x9F) {
+      const std::size_t count = valid ? length : 1;
+      for (std::size_t k = 0; k < count; ++k) escape(bytes[i + k]);
+      i += count;
+      continue;
+    }
+    out.append(text, i, length);
+    i += length;
+  }
+  return out;
 }
 
 std::string FormatText(const Report& report) {
   std::string out = "Adapters, in the platform's list order:\n";
   if (report.adapters.empty()) out += "  none (the platform gave no list)\n";
   for (const AdapterReport& a : report.adapters) {
-    out += "  " + std::to_string(a.index) + "  " + a.description + "\n";
-    out += "     address " + (a.address.empty() ? "(none)" : a.address) + ", length " +
+    out += "  " + std::to_string(a.index) + "  " +
+           (a.interfaceName.empty() ? "" : EscapeControls(a.interfaceName) + ": ") +
+           EscapeControls(a.description) + "\n";
+    out += "     " + a.kind + " device" +
+           (a.kindDetail.empty() ? "" : " (" + EscapeControls(a.kindDetail) + ")") + ", address " +
+           (a.address.empty() ? "(none)" : a.address) + ", length " +
            std::to_string(a.addressLength) + ", context " + std::to_string(a.context) + "\n";
-    out += "     physical: " + a.physical + "\n";
-    out += "     fallback: " + a.fallback + "\n";
+    out += "     physical: " + a.physical.message + "\n";
+    out += "     fallback: " + a.fallback.message + "\n";
   }
   out += "Strategy: " + report.strategy + "\n";
   out += "Chosen adapter: ";
   if (report.chosenIndex >= 0) {
     const AdapterReport& chosen = report.adapters[static_cast<std::size_t>(report.chosenIndex)];
-    out += std::to_string(chosen.index) + " (" + chosen.description + ")\n";
+    out += std::to_string(chosen.index) + " (" + EscapeControls(chosen.description) + ")\n";
   } else {
     out += "none\n";
   }
   out += "Hardware-address text: " + report.hardwareAddressText + "\n";
   out += "Device code: " + report.deviceCode + "\n";
   out += "Warnings:" + std::string(report.warnings.empty() ? " none\n" : "\n");
-  for (const std::string& warning : report.warnings) out += "  - " + warning + "\n";
+  for (const Warning& warning : report.warnings) out += "  - " + warning.message + "\n";
+  if (!report.whatIf.empty()) {
+    out += "If adapters went away (the adapters gone: what decides then):\n";
+  }
+  for (const WhatIf& w : report.whatIf) {
+    std::vector<std::string> gone;
+    for (int index : w.removed) {
+      gone.push_back(Label(report.adapters[static_cast<std::size_t>(index)]));
+    }
+    out += "  without " + Join(gone, ", ") + ": ";
+    if (w.chosenIndex >= 0) {
+      out += "adapter " + Label(report.adapters[static_cast<std::size_t>(w.chosenIndex)]) +
+             " under the " + w.strategy + " strategy";
+    } else {
+      out += "no adapter qualifies";
+    }
+    out += ", code " + w.deviceCode + "\n";
+  }
 
   const LogReport& log = report.log;
+  const LogEnvironment& e = log.plan.environment;
   const auto line = [&out](const char* name, const std::string& value) {
     char head[32];
     std::snprintf(head, sizeof head, "  %-18s ", name);
-    out += head + value + "\n";
+    out += head + EscapeControls(value) + "\n";
   };
   out += "\nLog environment:\n";
   line("host", log.host);
   line("library", log.library);
-  line("categoryName", log.categoryName);
-  line("logFolder", log.logFolder);
-  line("configFolder", log.configFolder);
-  line("tempFolder", log.tempFolder);
-  line("logFileName", log.logFileName);
-  line("baseFolder", log.baseFolder);
+  line("categoryName", e.categoryName);
+  line("logFolder", e.logFolder);
+  line("configFolder", e.configFolder);
+  line("tempFolder", e.tempFolder);
+  line("logFileName", e.logFileName);
+  line("baseFolder", e.baseFolder);
   if (log.iniFilesRead.empty()) line("INI files read", "none found");
   for (const std::string& file : log.iniFilesRead) line("INI file read", file);
-  line("optionLogLevel", LevelText(log.optionLogLevel));
-  line("pluginLogLevel", LevelText(log.pluginLogLevel));
-  line("combinedLogLevel",
-       LevelText(log.combinedLogLevel) +
-           (log.requestLinesWritten ? ": request lines written" : ": request lines not written"));
-  line("logFile", log.logFile.empty() ? "none can be opened (debugger output only)" : log.logFile);
-  for (const std::string& folder : log.foldersToCreate) line("set-up creates", folder);
+  line("optionLogLevel", LevelText(log.plan.optionLogLevel));
+  line("pluginLogLevel", LevelText(log.plan.pluginLogLevel));
+  line("combinedLogLevel", LevelText(log.plan.logLevel) + (log.plan.requestLinesWritten
+                                                               ? ": request lines written"
+                                                               : ": request lines not written"));
+  for (std::size_t i = 0; i < log.plan.logFiles.size(); ++i) {
+    line(i == 0 ? "logFile" : "else logFile", log.plan.logFiles[i]);
+  }
+  for (const std::string& folder : log.plan.foldersToCreate) line("set-up creates", folder);
   out +=
       "Nothing was created or written; the session and process in categoryName are this "
       "tool's.\n";
@@ -236,44 +418,62 @@ std::string FormatJson(const Report& report) {
   nlohmann::ordered_json adapters = nlohmann::ordered_json::array();
   for (const AdapterReport& a : report.adapters) {
     adapters.push_back({{"index", a.index},
+                        {"interfaceName", TextOrNull(a.interfaceName)},
+                        {"kind", a.kind},
+                        {"kindDetail", TextOrNull(a.kindDetail)},
                         {"description", a.description},
                         {"address", a.address},
                         {"addressLength", a.addressLength},
                         {"context", a.context},
                         {"usable", a.usable},
-                        {"physical", a.physical},
-                        {"fallback", a.fallback}});
+                        {"physical", VerdictJson(a.physical)},
+                        {"fallback", VerdictJson(a.fallback)}});
+  }
+  nlohmann::ordered_json warnings = nlohmann::ordered_json::array();
+  for (const Warning& w : report.warnings) {
+    warnings.push_back({{"code", w.code}, {"message", w.message}});
+  }
+  nlohmann::ordered_json whatIf = nlohmann::ordered_json::array();
+  for (const WhatIf& w : report.whatIf) {
+    whatIf.push_back({{"removed", w.removed},
+                      {"strategy", w.strategy},
+                      {"chosenIndex", IndexJson(w.chosenIndex)},
+                      {"hardwareAddressText", w.hardwareAddressText},
+                      {"deviceCode", w.deviceCode}});
   }
   const LogReport& log = report.log;
+  const LogEnvironment& e = log.plan.environment;
   const nlohmann::ordered_json logJson = {
       {"host", log.host},
       {"library", log.library},
-      {"categoryName", log.categoryName},
-      {"logFolder", log.logFolder},
-      {"configFolder", log.configFolder},
-      {"tempFolder", log.tempFolder},
-      {"logFileName", log.logFileName},
-      {"baseFolder", log.baseFolder},
+      {"categoryName", e.categoryName},
+      {"logFolder", e.logFolder},
+      {"configFolder", e.configFolder},
+      {"tempFolder", e.tempFolder},
+      {"logFileName", e.logFileName},
+      {"baseFolder", e.baseFolder},
       {"iniFilesRead", log.iniFilesRead},
-      {"optionLogLevel", log.optionLogLevel},
-      {"pluginLogLevel", log.pluginLogLevel},
-      {"combinedLogLevel", log.combinedLogLevel},
-      {"requestLinesWritten", log.requestLinesWritten},
-      {"logFile",
-       log.logFile.empty() ? nlohmann::ordered_json() : nlohmann::ordered_json(log.logFile)},
-      {"foldersToCreate", log.foldersToCreate},
+      {"optionLogLevel", log.plan.optionLogLevel},
+      {"pluginLogLevel", log.plan.pluginLogLevel},
+      {"combinedLogLevel", log.plan.logLevel},
+      {"requestLinesWritten", log.plan.requestLinesWritten},
+      {"logFiles", log.plan.logFiles},
+      {"foldersToCreate", log.plan.foldersToCreate},
   };
   const nlohmann::ordered_json json = {
+      {"schemaVersion", kReportSchemaVersion},
       {"adapters", adapters},
       {"strategy", report.strategy},
-      {"chosenIndex",
-       report.chosenIndex >= 0 ? nlohmann::ordered_json(report.chosenIndex) : nullptr},
+      {"chosenIndex", IndexJson(report.chosenIndex)},
       {"hardwareAddressText", report.hardwareAddressText},
       {"deviceCode", report.deviceCode},
-      {"warnings", report.warnings},
+      {"warnings", warnings},
+      {"whatIf", whatIf},
       {"log", logJson},
   };
-  return json.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) + "\n";
+  return json.dump(2, ' ', /*ensure_ascii=*/true,
+                   nlohmann::ordered_json::error_handler_t::replace) +
+         "\n";
 }
 
 }  // namespace devicecode

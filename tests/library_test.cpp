@@ -3,9 +3,11 @@
 // kernel's interface list (sysfs), independently of the library's code.
 #include <dirent.h>
 #include <dlfcn.h>
+#include <limits.h>
 #include <net/if.h>
 #include <netinet/in.h>
 #include <openssl/evp.h>
+#include <stdlib.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -35,6 +37,11 @@ std::string RunCommand(const std::string& command, int* status = nullptr) {
   const int rc = pclose(pipe);
   if (status != nullptr) *status = WIFEXITED(rc) ? WEXITSTATUS(rc) : -1;
   return output;
+}
+
+nlohmann::json RunJson(const std::string& command, int* status) {
+  const std::string output = RunCommand(command, status);
+  return nlohmann::json::parse(output, nullptr, /*allow_exceptions=*/false);
 }
 
 class LibraryTest : public testing::Test {
@@ -160,11 +167,42 @@ std::string ExpectedCode() {
   return Md5Hex(chosen != nullptr ? chosen->text : "");
 }
 
+// The code on stdout; on stderr one line only when the code is weak.
 TEST(CommandLineTest, PrintsTheKernelDerivedCode) {
   int status = -1;
-  const std::string output = RunCommand("'" DEVICECODE_CLI_PATH "'", &status);
+  const std::string output = RunCommand("'" DEVICECODE_CLI_PATH "' 2>/dev/null", &status);
   EXPECT_EQ(status, 0);
   EXPECT_EQ(output, ExpectedCode() + "\n");
+
+  const std::string err = RunCommand("'" DEVICECODE_CLI_PATH "' 2>&1 >/dev/null");
+  const auto interfaces = KernelInterfaces();
+  const Interface* expected = ExpectedChoice(interfaces);
+  if (expected == nullptr) {
+    EXPECT_EQ(err.rfind("devicecode: warning: no adapter qualified", 0), 0u) << err;
+  } else if (expected->isVirtual) {
+    EXPECT_EQ(err.rfind("devicecode: warning: the fallback decided", 0), 0u) << err;
+  } else {
+    EXPECT_EQ(err, "");
+  }
+  EXPECT_LE(std::count(err.begin(), err.end(), '\n'), 1) << err;
+}
+
+// --library names a file relative to the current folder, the same file in
+// every mode.
+TEST(CommandLineTest, LibraryIsAPathInEveryMode) {
+  const std::string library = DEVICECODE_LIBRARY_PATH;
+  const std::string folder = library.substr(0, library.rfind('/'));
+  const std::string name = library.substr(library.rfind('/') + 1);
+  const std::string cd = "cd '" + folder + "' && '" DEVICECODE_CLI_PATH "' --library " + name;
+  int status = -1;
+  EXPECT_EQ(RunCommand(cd + " 2>/dev/null", &status), ExpectedCode() + "\n");
+  EXPECT_EQ(status, 0);
+  const nlohmann::json report = RunJson(cd + " --explain --json", &status);
+  EXPECT_EQ(status, 0);
+  ASSERT_TRUE(report.is_object());
+  char resolved[PATH_MAX];
+  ASSERT_NE(realpath(DEVICECODE_LIBRARY_PATH, resolved), nullptr);
+  EXPECT_EQ(report.at("log").at("library"), resolved);
 }
 
 // Every failure: its documented status, one line on stderr naming the
@@ -187,7 +225,10 @@ TEST(CommandLineTest, ErrorsNameTheCulpritOnOneLine) {
   const std::string cli = "'" DEVICECODE_CLI_PATH "'";
   const Case cases[] = {
       {"missing file", cli + " --library /nonexistent/libx.so",
-       "cannot load plug-in /nonexistent/libx.so: cannot open", 3},
+       "cannot load plug-in /nonexistent/libx.so: No such file", 3},
+      // A bare name is a file in the current folder, never a loader search.
+      {"bare name", cli + " --library libcrypto.so.3",
+       "cannot load plug-in libcrypto.so.3: No such", 3},
       {"directory", cli + " --library /", "cannot load plug-in /: ", 3},
       {"not a library", cli + " --library=/dev/null", "cannot load plug-in /dev/null: ", 3},
       {"missing export", cli + " --library /usr/lib/x86_64-linux-gnu/libcrypto.so.3",
@@ -212,9 +253,19 @@ TEST(CommandLineTest, ErrorsNameTheCulpritOnOneLine) {
        "cannot read host /nonexistent/host: No such file", 6},
       {"report: host is a folder", cli + " --explain --host=/", "cannot read host /: Is a dir", 6},
       {"report: missing plug-in", cli + " --explain --json --library /nonexistent/libx.so",
-       "cannot read plug-in /nonexistent/libx.so: No such file", 3},
+       "cannot load plug-in /nonexistent/libx.so: No such file", 3},
       {"report: default plug-in missing", lonely + " --explain",
-       "cannot read plug-in " + std::string(folder), 3},
+       "cannot load plug-in " + std::string(folder), 3},
+      {"report: not a library", cli + " --explain --library /etc/passwd",
+       "cannot load plug-in /etc/passwd: ", 3},
+      {"report: missing export",
+       cli + " --explain --library /usr/lib/x86_64-linux-gnu/libcrypto.so.3",
+       "does not export GetDeviceCode", 3},
+      {"report: bare name", cli + " --explain --library libcrypto.so.3",
+       "cannot load plug-in libcrypto.so.3: No such", 3},
+      // ESC [2J would clear the terminal.
+      {"control characters escaped", cli + " --library \"$(printf '/nonexistent/\\033[2J')\"",
+       "/nonexistent/\\x1B[2J: No such", 3},
       {"report: full stdout", cli + " --explain", "cannot write to standard output", 5,
        "/dev/full"},
   };
@@ -279,11 +330,6 @@ TEST(CommandLineTest, Version) {
 
 // --- The support report ----------------------------------------------------
 
-nlohmann::json RunJson(const std::string& command, int* status) {
-  const std::string output = RunCommand(command, status);
-  return nlohmann::json::parse(output, nullptr, /*allow_exceptions=*/false);
-}
-
 // The report's choice, code and warnings against the plug-in's code and the
 // kernel-derived choice; the adapters in the kernel's order.
 TEST(ReportTest, AgreesWithThePlugInAndTheKernel) {
@@ -309,21 +355,22 @@ TEST(ReportTest, AgreesWithThePlugInAndTheKernel) {
     EXPECT_EQ(a.at("addressLength"), std::min<std::size_t>(interfaces[k].text.size() / 2, 8));
     EXPECT_EQ(a.at("context") != 0, interfaces[k].hasIpv4) << description;
     EXPECT_EQ(a.at("usable"), Usable(interfaces[k].text)) << description;
-    EXPECT_TRUE(a.at("physical").is_string());
-    EXPECT_TRUE(a.at("fallback").is_string());
+    EXPECT_EQ(a.at("interfaceName"), interfaces[k].name);
+    EXPECT_EQ(a.at("kind"), interfaces[k].isVirtual ? "software" : "hardware") << description;
   }
 
+  EXPECT_EQ(report.at("schemaVersion"), 1);
   const std::string strategy = report.at("strategy");
-  std::vector<std::string> warnings = report.at("warnings");
-  const auto warned = [&warnings](const std::string& start) {
+  const nlohmann::json& warnings = report.at("warnings");
+  const auto warned = [&warnings](const std::string& code) {
     return std::any_of(warnings.begin(), warnings.end(),
-                       [&start](const std::string& w) { return w.rfind(start, 0) == 0; });
+                       [&code](const nlohmann::json& w) { return w.at("code") == code; });
   };
   if (expected == nullptr) {
     EXPECT_EQ(strategy, "none");
     EXPECT_TRUE(report.at("chosenIndex").is_null());
     EXPECT_EQ(report.at("hardwareAddressText"), "");
-    EXPECT_TRUE(warned("no adapter qualified"));
+    EXPECT_TRUE(warned("no-adapter-qualified"));
     return;
   }
   const std::size_t chosen = report.at("chosenIndex");
@@ -332,12 +379,28 @@ TEST(ReportTest, AgreesWithThePlugInAndTheKernel) {
   EXPECT_EQ(report.at("hardwareAddressText"), expected->text);
   EXPECT_EQ(strategy, expected->isVirtual ? "fallback" : "physical");
   for (std::size_t k = 0; k < adapters.size(); ++k) {
-    EXPECT_EQ(adapters[k].at(strategy) == "chosen", k == chosen) << k;
+    EXPECT_EQ(adapters[k].at(strategy).at("code") == "chosen", k == chosen) << k;
   }
-  EXPECT_EQ(warned("the fallback decided"), strategy == "fallback");
-  EXPECT_FALSE(warned("no adapter qualified"));
+  EXPECT_EQ(warned("fallback-decided"), strategy == "fallback");
+  EXPECT_FALSE(warned("no-adapter-qualified"));
   const bool local = (std::stoul(expected->text.substr(0, 2), nullptr, 16) & 0x02) != 0;
-  EXPECT_EQ(warned("locally administered address"), local);
+  EXPECT_EQ(warned("locally-administered-address"), local);
+
+  // Each what-if answer against the kernel's list without the adapters gone.
+  for (const nlohmann::json& w : report.at("whatIf")) {
+    std::vector<Interface> left;
+    const std::vector<std::size_t> removed = w.at("removed");
+    for (std::size_t k = 0; k < interfaces.size(); ++k) {
+      if (std::find(removed.begin(), removed.end(), k) == removed.end()) {
+        left.push_back(interfaces[k]);
+      }
+    }
+    const Interface* then = ExpectedChoice(left);
+    EXPECT_EQ(w.at("deviceCode"), Md5Hex(then != nullptr ? then->text : "")) << w.dump();
+    if (then != nullptr) {
+      EXPECT_EQ(interfaces.at(w.at("chosenIndex")).name, then->name);
+    }
+  }
 
   const std::string text = RunCommand("'" DEVICECODE_CLI_PATH "' --explain", &status);
   EXPECT_EQ(status, 0);
@@ -384,19 +447,24 @@ TEST(ReportTest, LogEnvironmentOfAHostAndLibraryCreatesNothing) {
     if (text != nullptr) std::ofstream(full) << text;
   };
   // a: the worked example: Logs one level up, Config two, both INI files.
+  // The library files are copies of the plug-in: --explain refuses others.
+  const auto plugin = [&t](const std::string& path) {
+    RunCommand("mkdir -p '" + t + "/" + path.substr(0, path.rfind('/')) + "' && cp '" +
+               DEVICECODE_LIBRARY_PATH + "' '" + t + "/" + path + "'");
+  };
   make("a/app/bin/my.tool", "");
-  make("a/app/plugins/dev/libx.so", "");
+  plugin("a/app/plugins/dev/libx.so");
   make("a/app/plugins/dev/plugin.ini", "[Common]\nLogLevel=600\n");
   make("a/app/plugins/Logs");
   make("a/app/Config/OrvenOption.ini", "[common]\n loglevel = 300\n");
   make("a/tmp");
   // b: nothing near the library; the option file in the temporary folder.
-  make("b/lib/libx.so", "");
+  plugin("b/lib/libx.so");
   make("b/runner", "");
   make("b/tmp/OrvenOption.ini", "[Common]\nLogLevel=700\n");
   // c: host and library side by side, no INI file, a file named Logs.
   make("c/bin/host.bin", "");
-  make("c/bin/libx.so", "");
+  plugin("c/bin/libx.so");
   make("c/bin/Logs", "not a folder");
   make("c/tmp");
 
@@ -487,7 +555,9 @@ TEST(ReportTest, LogEnvironmentOfAHostAndLibraryCreatesNothing) {
     EXPECT_EQ(log.at("pluginLogLevel"), c.plugin) << c.name;
     EXPECT_EQ(log.at("combinedLogLevel"), c.combined) << c.name;
     EXPECT_EQ(log.at("requestLinesWritten"), c.written) << c.name;
-    EXPECT_EQ(log.at("logFile"), logFolder + c.logFileName) << c.name;
+    EXPECT_EQ(log.at("logFiles"),
+              nlohmann::json::array({logFolder + c.logFileName, c.tmp + "/" + c.logFileName}))
+        << c.name;
   }
   EXPECT_EQ(ListTree(t), before) << "--explain changed the tree";
   RunCommand("rm -rf '" + t + "'");

@@ -15,12 +15,10 @@ using platform::fake::AddFile;
 using platform::fake::AddFolder;
 using platform::fake::State;
 
+// The discovery only reads: the folders it names are the set-up's to make.
 devicecode::LogEnvironment Discover() {
-  devicecode::LogEnvironment e;
-  e.categoryName = e.logFolder = e.configFolder = e.tempFolder = e.logFileName = "stale";
-  EXPECT_EQ(devicecode::DiscoverLogEnvironment(e.categoryName, e.logFolder, e.configFolder,
-                                               e.tempFolder, e.logFileName),
-            1);
+  const devicecode::LogEnvironment e = devicecode::DiscoverLogEnvironment();
+  EXPECT_EQ(platform::fake::Get().createdFolders, std::vector<std::string>{});
   return e;
 }
 
@@ -44,10 +42,9 @@ TEST(DiscoverLogEnvironmentTest, WorkedExample) {
   EXPECT_EQ(e.tempFolder, "C:\\Temp\\");
   EXPECT_EQ(e.logFolder, "C:\\Host\\plugins\\dev\\..\\Logs\\2024-03-05\\");
   EXPECT_EQ(e.configFolder, "C:\\Host\\plugins\\dev\\..\\..\\Config\\");
-  EXPECT_EQ(platform::fake::Get().createdFolders,
+  EXPECT_EQ(e.baseFolder, "C:\\Host\\plugins\\dev\\");
+  EXPECT_EQ(e.foldersToCreate,
             std::vector<std::string>{"C:\\Host\\plugins\\dev\\..\\Logs\\2024-03-05\\"});
-  EXPECT_EQ(platform::GetFileAttributesA("C:\\Host\\plugins\\Logs\\2024-03-05"),
-            platform::kFileAttributeDirectory);
 }
 
 struct Case {
@@ -58,7 +55,7 @@ struct Case {
   const char* tempFolder;
   const char* logFolder;
   const char* configFolder;
-  std::vector<std::string> created;
+  std::vector<std::string> toCreate;
 };
 
 TEST(DiscoverLogEnvironmentTest, EdgeCases) {
@@ -225,15 +222,15 @@ TEST(DiscoverLogEnvironmentTest, EdgeCases) {
        kDay,
        "C:\\Host\\plugins\\dev\\..\\Config\\",
        {kDay}},
-      // A file of the day's name blocks the folder; the text still names it.
-      {"DayFolderCreationFailsStillNamesIt",
+      // A file of the day's name will block the folder; the text still names it.
+      {"DayFolderBlockedStillNamesIt",
        [](State&) { AddFile("C:\\Host\\plugins\\Logs\\2024-03-05", ""); },
        "[S1P4242]->host.exe->lib.dll",
        "host.log",
        "C:\\Temp\\",
        kDay,
        kConfig,
-       {}},
+       {kDay}},
       {"FailedSessionQueryShowsS0",
        [](State& s) { s.sessionKnown = false; },
        "[S0P4242]->host.exe->lib.dll",
@@ -253,7 +250,7 @@ TEST(DiscoverLogEnvironmentTest, EdgeCases) {
     EXPECT_EQ(e.tempFolder, c.tempFolder);
     EXPECT_EQ(e.logFolder, c.logFolder);
     EXPECT_EQ(e.configFolder, c.configFolder);
-    EXPECT_EQ(platform::fake::Get().createdFolders, c.created);
+    EXPECT_EQ(e.foldersToCreate, c.toCreate);
   }
 }
 

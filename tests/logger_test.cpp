@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "devicecode.h"
+#include "log/log_level.h"
 #include "platform/fake/fake_platform.h"
 #include "test_files.h"
 
@@ -109,6 +110,16 @@ TEST_F(LoggerTest, LevelDecidesWhetherLinesAreWritten) {
     ASSERT_TRUE(fs::exists(LogFile()));
     EXPECT_EQ(Lines(ReadAll(LogFile())).size(), c.written ? 4u : 0u);
     EXPECT_EQ(DebugOutput().size(), c.written ? 4u : 0u);
+    // The plan the tool's report prints says what log4cpp did.
+    devicecode::LogEnvironment e = devicecode::DiscoverLogEnvironment();
+    const std::uint32_t option = devicecode::ReadOptionLogLevel(e.configFolder, e.tempFolder);
+    const devicecode::LogPlan plan =
+        devicecode::PlanLogSetUp(std::move(e), option, devicecode::ReadPluginLogLevel());
+    EXPECT_EQ(plan.requestLinesWritten, c.written);
+    const std::string day = (root_ / "Host/plugins/dev/../Logs/2024-03-05/").string();
+    EXPECT_EQ(plan.logFiles,
+              (std::vector<std::string>{day + "host.log", (root_ / "Temp/host.log").string()}));
+    EXPECT_EQ(plan.foldersToCreate, std::vector<std::string>{day});
   }
 }
 

@@ -74,20 +74,32 @@ Verdict JudgeFallback(const platform::AdapterInfo& adapter, std::string* text) {
   return Verdict::kChosen;
 }
 
-std::string SelectPhysicalMacText(const platform::AdapterInfo* first) {
-  std::string text;
-  for (const platform::AdapterInfo* a = first; a != nullptr; a = a->Next) {
-    if (JudgePhysical(*a, &text) == Verdict::kChosen) return text;
+Choice ChooseAdapter(const platform::AdapterInfo* first, Strategy strategy) {
+  const auto judge = strategy == Strategy::kPhysical ? JudgePhysical : JudgeFallback;
+  Choice choice;
+  int index = 0;
+  for (const platform::AdapterInfo* a = first; a != nullptr; a = a->Next, ++index) {
+    if (judge(*a, &choice.text) == Verdict::kChosen) {
+      choice.strategy = strategy;
+      choice.index = index;
+      return choice;
+    }
   }
   return {};
 }
 
+Choice SelectAdapter(const platform::AdapterInfo* first) {
+  Choice choice = ChooseAdapter(first, Strategy::kPhysical);
+  if (choice.index < 0) choice = ChooseAdapter(first, Strategy::kFallback);
+  return choice;
+}
+
+std::string SelectPhysicalMacText(const platform::AdapterInfo* first) {
+  return ChooseAdapter(first, Strategy::kPhysical).text;
+}
+
 std::string SelectFallbackMacText(const platform::AdapterInfo* first) {
-  std::string text;
-  for (const platform::AdapterInfo* a = first; a != nullptr; a = a->Next) {
-    if (JudgeFallback(*a, &text) == Verdict::kChosen) return text;
-  }
-  return {};
+  return ChooseAdapter(first, Strategy::kFallback).text;
 }
 
 bool EnumerateAdapters(const std::function<void(const platform::AdapterInfo* first)>& use) {

@@ -26,8 +26,26 @@ std::string WriteAddressText(const platform::AdapterInfo& adapter, bool* usable)
 Verdict JudgePhysical(const platform::AdapterInfo& adapter, std::string* text);
 Verdict JudgeFallback(const platform::AdapterInfo& adapter, std::string* text);
 
-// The two selections over a chain of records linked through Next (null: an
-// empty list). They return the chosen address text, or the empty text.
+// The strategy that chose, in the order they run.
+enum class Strategy { kPhysical, kFallback, kNone };
+
+// A choice over a chain of records: the chosen record's position from 0 and
+// its address text, or -1 and the empty text when none qualified.
+struct Choice {
+  Strategy strategy = Strategy::kNone;
+  int index = -1;
+  std::string text;
+};
+
+// One strategy over a chain of records linked through Next (null: an empty
+// list): the first record it chooses. `strategy` must not be kNone.
+Choice ChooseAdapter(const platform::AdapterInfo* first, Strategy strategy);
+
+// Both strategies as a request applies them: the first, and the fallback only
+// when the first chooses nothing.
+Choice SelectAdapter(const platform::AdapterInfo* first);
+
+// ChooseAdapter's text alone.
 std::string SelectPhysicalMacText(const platform::AdapterInfo* first);
 std::string SelectFallbackMacText(const platform::AdapterInfo* first);
 

@@ -38,10 +38,13 @@ platform::ModuleHandle GetOwnModuleHandle() {
   return static_cast<platform::ModuleHandle>(info.AllocationBase);
 }
 
-int DiscoverLogEnvironment(std::string& categoryName, std::string& logFolder,
-                           std::string& configFolder, std::string& tempFolder,
-                           std::string& logFileName, std::string* baseFolder) {
+LogEnvironment DiscoverLogEnvironment() {
   const char separator = platform::kPathSeparator;
+  LogEnvironment environment;
+  std::string& categoryName = environment.categoryName;
+  std::string& logFolder = environment.logFolder;
+  std::string& tempFolder = environment.tempFolder;
+  std::string& logFileName = environment.logFileName;
   logFileName = "TrelLog.log";
 
   platform::SystemTime now{};
@@ -65,7 +68,7 @@ int DiscoverLogEnvironment(std::string& categoryName, std::string& logFolder,
     tempFolder = buffer;
   } else {
     tempFolder = platform::kFallbackTempFolder;
-    platform::CreateDirectoryA(tempFolder.c_str());
+    environment.foldersToCreate.push_back(tempFolder);
   }
 
   logFolder = tempFolder;  // the base folder until the Logs search
@@ -97,18 +100,17 @@ int DiscoverLogEnvironment(std::string& categoryName, std::string& logFolder,
     categoryName += "unknow";
   }
 
-  const std::string base = logFolder;
-  if (baseFolder != nullptr) *baseFolder = base;
-  configFolder = base;
+  const std::string& base = environment.baseFolder = logFolder;
+  environment.configFolder = base;
   const std::string logs = FindNearFolder(base, "Logs");
   if (!logs.empty()) {
     logFolder = logs + date + separator;
-    platform::CreateDirectoryA(logFolder.c_str());
+    environment.foldersToCreate.push_back(logFolder);
   }
 
   const std::string config = FindNearFolder(base, "Config");
-  if (!config.empty()) configFolder = config;
-  return 1;
+  if (!config.empty()) environment.configFolder = config;
+  return environment;
 }
 
 }  // namespace devicecode

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -14,15 +15,16 @@ struct LogEnvironment {
   std::string configFolder;  // the Config folder, else the base folder
   std::string tempFolder;    // the temporary folder's long form, else the fallback
   std::string logFileName;   // host name up to its first "." + ".log"
+  std::string baseFolder;    // where the Logs and Config searches started
+  // Folders the log needs and may lack, in creation order: the fixed
+  // fallback temporary folder, then the day's folder under a found Logs.
+  std::vector<std::string> foldersToCreate;
 };
 
-// Overwrites all five texts; always returns 1. Creates at most the fallback
-// temporary folder and the day's folder under a found Logs folder. Only
-// std::bad_alloc passes through. `baseFolder`, when given, receives the folder
-// both searches started from (for the tool's report; the set-up needs none).
-int DiscoverLogEnvironment(std::string& categoryName, std::string& logFolder,
-                           std::string& configFolder, std::string& tempFolder,
-                           std::string& logFileName, std::string* baseFolder = nullptr);
+// Reads where the log stands; creates nothing (the set-up creates
+// foldersToCreate), so the tool can report it for any host and library. Only
+// std::bad_alloc passes through.
+LogEnvironment DiscoverLogEnvironment();
 
 // The library's own module (the image holding this function's code), or null.
 platform::ModuleHandle GetOwnModuleHandle();

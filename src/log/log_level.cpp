@@ -39,10 +39,13 @@ std::uint32_t ReadPluginLogLevel() {
   return platform::GetPrivateProfileIntA(kSection, kKey, kPluginDefaultLevel, path.c_str());
 }
 
+std::uint32_t CombineLogLevels(std::uint32_t optionLevel, std::uint32_t pluginLevel) {
+  return pluginLevel > optionLevel ? pluginLevel : optionLevel;
+}
+
 std::uint32_t GetCombinedLogLevel(const std::string& configFolder, const std::string& tempFolder) {
   const std::uint32_t option = ReadOptionLogLevel(configFolder, tempFolder);
-  const std::uint32_t plugin = ReadPluginLogLevel();
-  return plugin > option ? plugin : option;
+  return CombineLogLevels(option, ReadPluginLogLevel());
 }
 
 }  // namespace devicecode

@@ -17,6 +17,9 @@ std::uint32_t ReadOptionLogLevel(const std::string& configFolder, const std::str
 // or when the library's path cannot be had.
 std::uint32_t ReadPluginLogLevel();
 
+// The greater of the two, as unsigned numbers.
+std::uint32_t CombineLogLevels(std::uint32_t optionLevel, std::uint32_t pluginLevel);
+
 // The option level (read first) and the plug-in level (read second), the
 // greater as unsigned numbers.
 std::uint32_t GetCombinedLogLevel(const std::string& configFolder, const std::string& tempFolder);

@@ -164,38 +164,46 @@ class LoggerState {
   void SetUp() {
     try {
       attached_.reserve(2);  // so that noting an attached appender cannot fail
-      LogEnvironment environment;
-      DiscoverLogEnvironment(environment.categoryName, environment.logFolder,
-                             environment.configFolder, environment.tempFolder,
-                             environment.logFileName);
-      const std::uint32_t level =
-          GetCombinedLogLevel(environment.configFolder, environment.tempFolder);
-      const std::string firstPath = environment.logFolder + environment.logFileName;
-      const std::string secondPath = environment.tempFolder + environment.logFileName;
-
-      log4cpp::Category& category = log4cpp::Category::getInstance(environment.categoryName);
-      attachedCategory_ = environment.categoryName;
-      // Our lines go to our appenders only, never to a host's appenders on
-      // log4cpp's root or on our category's ancestors.
-      category.setAdditivity(false);
-
-      std::unique_ptr<LogFileAppender> file = OpenLogFile(firstPath);
-      if (!file) file = OpenLogFile(secondPath);
-      if (file) {
-        file->setLayout(MakeLayout(kFilePattern).release());
-        Attach(category, std::move(file));
-      }
-
-      auto debugLayout = MakeLayout(kDebugPattern);
-      auto debug = std::make_unique<DebugAppender>("debugAppender");
-      debug->setLayout(debugLayout.release());
-      Attach(category, std::move(debug));
-
-      category.setPriority(static_cast<log4cpp::Priority::Value>(level));
-      keptName_ = environment.categoryName;
+      LogEnvironment environment = DiscoverLogEnvironment();
+      // The option file first, then plugin.ini.
+      const std::uint32_t optionLevel =
+          ReadOptionLogLevel(environment.configFolder, environment.tempFolder);
+      const LogPlan plan = PlanLogSetUp(std::move(environment), optionLevel, ReadPluginLogLevel());
+      Execute(plan);
     } catch (...) {
       platform::OutputDebugStringA(kFailureMessage);
     }
+  }
+
+  void Execute(const LogPlan& plan) {
+    // A folder that exists already, or cannot be made, changes nothing: the
+    // file then opens in the next path.
+    for (const std::string& folder : plan.foldersToCreate) {
+      platform::CreateDirectoryA(folder.c_str());
+    }
+    const std::string& name = plan.environment.categoryName;
+    log4cpp::Category& category = log4cpp::Category::getInstance(name);
+    attachedCategory_ = name;
+    // Our lines go to our appenders only, never to a host's appenders on
+    // log4cpp's root or on our category's ancestors.
+    category.setAdditivity(false);
+
+    std::unique_ptr<LogFileAppender> file;
+    for (const std::string& path : plan.logFiles) {
+      if ((file = OpenLogFile(path))) break;
+    }
+    if (file) {
+      file->setLayout(MakeLayout(kFilePattern).release());
+      Attach(category, std::move(file));
+    }
+
+    auto debugLayout = MakeLayout(kDebugPattern);
+    auto debug = std::make_unique<DebugAppender>("debugAppender");
+    debug->setLayout(debugLayout.release());
+    Attach(category, std::move(debug));
+
+    category.setPriority(static_cast<log4cpp::Priority::Value>(plan.logLevel));
+    keptName_ = name;
   }
 
   // Gives `appender` to the category, which then owns it, and notes it for
@@ -241,6 +249,23 @@ LoggerState& TheLogger() {
 }
 
 }  // namespace
+
+LogPlan PlanLogSetUp(LogEnvironment environment, std::uint32_t optionLogLevel,
+                     std::uint32_t pluginLogLevel) {
+  LogPlan plan;
+  plan.optionLogLevel = optionLogLevel;
+  plan.pluginLogLevel = pluginLogLevel;
+  plan.logLevel = CombineLogLevels(optionLogLevel, pluginLogLevel);
+  // log4cpp compares priorities as signed numbers, and a category at NOTSET
+  // (800) or above takes its nearest ancestor's, log4cpp's root at INFO: so
+  // INFO passes from 600 up, and never from 2^31 up.
+  plan.requestLinesWritten = static_cast<std::int32_t>(plan.logLevel) >= log4cpp::Priority::INFO;
+  plan.logFiles = {environment.logFolder + environment.logFileName,
+                   environment.tempFolder + environment.logFileName};
+  plan.foldersToCreate = environment.foldersToCreate;
+  plan.environment = std::move(environment);
+  return plan;
+}
 
 std::string GetLogCategoryName() { return TheLogger().Name(); }
 

@@ -42,11 +42,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   s.ownModulePath = fields[2];
   for (std::size_t i = 3; i < fields.size() && i < 16; ++i) platform::fake::AddFolder(fields[i]);
 
-  devicecode::LogEnvironment e;
-  if (devicecode::DiscoverLogEnvironment(e.categoryName, e.logFolder, e.configFolder, e.tempFolder,
-                                         e.logFileName) != 1) {
-    __builtin_trap();
-  }
+  const devicecode::LogEnvironment e = devicecode::DiscoverLogEnvironment();
   devicecode::GetCombinedLogLevel(e.configFolder, e.tempFolder);
 
   if (e.categoryName.rfind("[S1P4242]->", 0) != 0) __builtin_trap();

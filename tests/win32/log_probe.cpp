@@ -7,6 +7,7 @@
 
 #include "log/log_environment.h"
 #include "log/log_level.h"
+#include "platform/platform.h"
 
 namespace {
 
@@ -17,11 +18,14 @@ void CopyOut(const std::string& text, char* buffer, int size) {
 
 }  // namespace
 
-// The five texts, in DiscoverLogEnvironment's order, one per buffer.
+// The five texts of the environment, in its field order, one per buffer; the
+// folders it names for the set-up to make are made, as the set-up does.
 extern "C" __declspec(dllexport) void ProbeDiscover(char (*fields)[1024]) {
-  std::string texts[5];
-  devicecode::DiscoverLogEnvironment(texts[0], texts[1], texts[2], texts[3], texts[4]);
-  for (int i = 0; i < 5; ++i) CopyOut(texts[i], fields[i], sizeof fields[i]);
+  const devicecode::LogEnvironment e = devicecode::DiscoverLogEnvironment();
+  for (const std::string& folder : e.foldersToCreate) platform::CreateDirectoryA(folder.c_str());
+  const std::string* texts[] = {&e.categoryName, &e.logFolder, &e.configFolder, &e.tempFolder,
+                                &e.logFileName};
+  for (int i = 0; i < 5; ++i) CopyOut(*texts[i], fields[i], sizeof fields[i]);
 }
 
 extern "C" __declspec(dllexport) void* ProbeOwnModule() { return devicecode::GetOwnModuleHandle(); }
