@@ -70,7 +70,7 @@ void PrintHelp() {
   }
   std::printf(
       "\n"
-      "The default plug-in is %s relative to this tool's folder.\n"
+      "The default plug-in is %s relative to this tool's real folder.\n"
       "--explain checks that the plug-in exports both functions but never calls\n"
       "it; like --match it runs the plug-in's logic, built into this tool, and\n"
       "creates nothing. The default host of --explain is this tool.\n"
@@ -132,10 +132,14 @@ std::string Parse(int argc, char** argv, Options& options) {
   return {};
 }
 
-// Prints "devicecode: <message>" as exactly one line, safe for a terminal,
-// whatever the message holds.
-int Fail(int status, const std::string& message) {
+// Prints "devicecode: <message>" on stderr as exactly one line, safe for a
+// terminal, whatever the message holds.
+void Say(const std::string& message) {
   std::fprintf(stderr, "devicecode: %s\n", devicecode::EscapeControls(message).c_str());
+}
+
+int Fail(int status, const std::string& message) {
+  Say(message);
   return status;
 }
 
@@ -160,7 +164,7 @@ LoadResult LoadChosenPlugin(const Options& options) {
       result.error = "cannot find the default plug-in: " + self.error;
       return result;
     }
-    given = self.path.substr(0, self.path.rfind('/') + 1) + DEVICECODE_DEFAULT_LIBRARY;
+    given = self.path.substr(0, self.path.find_last_of("/\\") + 1) + DEVICECODE_DEFAULT_LIBRARY;
   }
   const devicecode::ResolvedFile file = devicecode::ResolveFile(given);
   if (file.path.empty()) {
@@ -209,7 +213,7 @@ void WarnIfWeak(const std::string& code) {
   if (report.deviceCode != code) return;
   for (const char* weak : {"no-adapter-qualified", "fallback-decided"}) {
     if (const devicecode::Warning* warning = devicecode::FindWarning(report, weak)) {
-      Fail(0, "warning: " + warning->message + " (see devicecode --explain)");
+      Say("warning: " + warning->message + " (see devicecode --explain)");
       return;
     }
   }
