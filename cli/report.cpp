@@ -263,17 +263,16 @@ MatchAnswer AnswerMatch(const Report& report, const std::string& code) {
     }
     const StrategyVerdict& own = report.strategy == "physical" ? a.physical : a.fallback;
     if (chosen != nullptr) {
-      answer.text += "it is not the chosen one now: " + describe(*chosen) + " decides under the " +
-                     report.strategy +
-                     " strategy, the first in list order it chooses, and that "
-                     "strategy judges adapter " +
-                     std::to_string(a.index) + " " +
-                     (own.code == "qualified" ? std::string("qualified, but later in the list")
-                                              : own.message) +
-                     "\n";
+      const std::string adapter = "adapter " + std::to_string(a.index);
+      answer.text +=
+          "it is not the chosen one now: " + describe(*chosen) + " decides, the first " +
+          "in list order that the " + report.strategy + " strategy chooses; " +
+          (own.code == "qualified" ? adapter + " qualifies too but comes later"
+                                   : "for that strategy " + adapter + " is " + own.message) +
+          "\n";
     } else {
-      answer.text += "no adapter is chosen now: the fallback judges it " + a.fallback.message +
-                     ", and the code is the empty text's, " + report.deviceCode + "\n";
+      answer.text += "no adapter is chosen now (for the fallback it is " + a.fallback.message +
+                     "), and the code is the empty text's, " + report.deviceCode + "\n";
     }
   }
   if (!answer.found && chosen == nullptr && code == report.deviceCode) {
