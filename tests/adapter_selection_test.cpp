@@ -77,6 +77,31 @@ TEST_P(SelectionTest, BothStrategies) {
   const platform::AdapterInfo* first = chain.empty() ? nullptr : &chain[0];
   EXPECT_EQ(devicecode::SelectPhysicalMacText(first), c.physical);
   EXPECT_EQ(devicecode::SelectFallbackMacText(first), c.fallback);
+  // A request's choice: the first strategy, else the fallback; its index is
+  // the first record in the list with that text that the strategy accepts.
+  const devicecode::Choice choice = devicecode::SelectAdapter(first);
+  const std::string& text = c.physical.empty() ? c.fallback : c.physical;
+  EXPECT_EQ(choice.text, text);
+  EXPECT_EQ(choice.strategy, !c.physical.empty()   ? devicecode::Strategy::kPhysical
+                             : !c.fallback.empty() ? devicecode::Strategy::kFallback
+                                                   : devicecode::Strategy::kNone);
+  if (text.empty()) {
+    EXPECT_EQ(choice.index, -1);
+  } else {
+    ASSERT_GE(choice.index, 0);
+    bool usable = false;
+    EXPECT_EQ(devicecode::WriteAddressText(chain[static_cast<std::size_t>(choice.index)], &usable),
+              text);
+    for (int k = 0; k < choice.index; ++k) {
+      std::string skipped;
+      const auto& record = chain[static_cast<std::size_t>(k)];
+      EXPECT_NE(choice.strategy == devicecode::Strategy::kPhysical
+                    ? devicecode::JudgePhysical(record, &skipped)
+                    : devicecode::JudgeFallback(record, &skipped),
+                devicecode::Verdict::kChosen)
+          << k;
+    }
+  }
 }
 
 INSTANTIATE_TEST_SUITE_P(Lists, SelectionTest, testing::ValuesIn(kSelectionCases),
