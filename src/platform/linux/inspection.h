@@ -9,17 +9,16 @@
 namespace platform {
 
 struct Inspection {
-  std::string hostPath;                      // reported as the host executable's file
-  std::string libraryPath;                   // reported as the library's own file
-  std::vector<std::string> foldersToCreate;  // every CreateDirectoryA asked for
-  std::vector<std::string> profilesRead;     // every file GetPrivateProfileIntA read
+  std::string hostPath;                   // reported as the host executable's file
+  std::string libraryPath;                // reported as the library's own file
+  std::vector<std::string> profilesRead;  // every file GetPrivateProfileIntA read
 };
 
 // While an inspection is set (null: none), GetModuleFileNameA reports
 // `hostPath` for the host's module and `libraryPath` for the module that
 // VirtualQuery now gives for every address (a handle apart from the host's, so
 // GetOwnModuleHandle finds a library beside the host); CreateDirectoryA
-// creates nothing, records the path and reports success; GetPrivateProfileIntA
+// creates nothing and reports success; GetPrivateProfileIntA
 // records the file it reads. Set and clear it on the thread that does the
 // work, with no other thread using the backend meanwhile.
 void SetInspection(Inspection* inspection);
