@@ -7,15 +7,19 @@
 # Each also gets what Debian asks of every package and a plain install does
 # not need: /usr/share/doc/<package>/copyright and changelog.gz, lintian
 # overrides; the library package also its Logs link and the scripts that make
-# /var/log/devicecode.
-# Those go in components of their own, left out of `cmake --install`.
+# /var/log/devicecode. Those go in components of their own, left out of
+# `cmake --install`.
+
 # The placeholder address is for local builds; a distributor sets their own.
 set(DEVICECODE_PACKAGE_CONTACT "devicecode maintainers <devicecode@example.org>"
   CACHE STRING "Maintainer of the Debian packages")
 
 set(debian_dir ${PROJECT_SOURCE_DIR}/cmake/debian)
-set(DEVICECODE_DEBIAN_PACKAGES lib:libdevicecode1:library dev:libdevicecode-dev:development
-  bin:devicecode:tool)
+# Each package as CPack group:Debian name:install component.
+set(DEVICECODE_DEBIAN_PACKAGES lib:libdevicecode1:library dev:libdevicecode-dev:development)
+if(DEVICECODE_BUILD_TOOL)
+  list(APPEND DEVICECODE_DEBIAN_PACKAGES bin:devicecode:tool)
+endif()
 
 # copyright, in Debian's machine-readable format, from LICENSE: its holder
 # and its text as a field body (lines indented, blank lines as ".").

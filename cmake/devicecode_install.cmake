@@ -56,7 +56,7 @@ configure_file(cmake/devicecode.pc.in ${PROJECT_BINARY_DIR}/devicecode.pc @ONLY)
 install(FILES ${PROJECT_BINARY_DIR}/devicecode.pc DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig
   COMPONENT development)
 
-if(DEVICECODE_BUILD_TOOL AND TARGET devicecode_cli)
+if(DEVICECODE_BUILD_TOOL)
   install(TARGETS devicecode_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
 
   # Debian ships man pages compressed with gzip -9n (no name or time stamp).

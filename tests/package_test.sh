@@ -259,7 +259,7 @@ case "${1:-}" in
   install) install "${@:2}" ;;
   install-inside) install_inside "${@:2}" ;;
   *)
-    sed -n '2,20p' "$0" | sed 's/^# \{0,1\}//'
+    sed -n '2,19p' "$0" | sed 's/^# \{0,1\}//'
     exit 2
     ;;
 esac
