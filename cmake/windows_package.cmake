@@ -79,7 +79,7 @@ foreach(licence "log4cpp;COPYING;log4cpp-COPYING.txt" "openssl;LICENSE.txt;opens
 endforeach()
 
 # A parent project that adds this one packages itself.
-if(NOT DEVICECODE_TOP_LEVEL)
+if(NOT PROJECT_IS_TOP_LEVEL)
   return()
 endif()
 set(CPACK_PACKAGE_NAME devicecode)
