@@ -1,0 +1,218 @@
+// Linked into the DLL only: makes FreeLibrary leave nothing of the statically
+// linked GCC runtime behind, so that a host loading and unloading the plug-in
+// on demand does not grow by handles, TLS slots and memory with every cycle.
+//
+// The runtime was written for programs, where the process's end reclaims
+// everything: with libgcc, libstdc++ and winpthreads linked into a DLL, each
+// load makes a new copy of their process-wide state, and an unload forgets
+// it. This file replaces or tidies exactly the pieces that leak, each for the
+// reason given beside it. It leans on the runtime's internals (GCC 12,
+// mingw-w64 winpthreads), so the reload test under Wine is what tells whether
+// a newer toolchain still needs all of it, or more.
+#include <windows.h>
+
+#include <cxxabi.h>
+#include <pthread.h>
+
+#include <cstdlib>
+#include <exception>
+#include <iterator>
+
+namespace __gnu_cxx {
+// libstdc++'s own clean-up hook (the one valgrind calls): frees the emergency
+// exception buffer it allocates at load.
+void __freeres() noexcept;
+}  // namespace __gnu_cxx
+
+extern "C" {
+// The linker's name for the DLL's own load address (its headers).
+extern const char __ImageBase[];
+int __real_pthread_mutex_lock(pthread_mutex_t* mutex);
+int __real_pthread_mutex_destroy(pthread_mutex_t* mutex);
+}
+
+namespace {
+
+// --- libstdc++'s per-thread exception state --------------------------------
+// libstdc++ keeps it in a thread_local, which this toolchain emulates
+// (libgcc's emutls): a key and a block per thread that an unload never gives
+// back. Defining the two functions here keeps that code out of the DLL; the
+// state lives on a Win32 TLS slot instead, and every block is freed when its
+// thread leaves or the DLL is unloaded.
+
+// The layout the C++ ABI gives __cxa_eh_globals, then our list links.
+struct ExceptionState {
+  void* caughtExceptions;
+  unsigned int uncaughtExceptions;
+  ExceptionState* next;
+  ExceptionState* previous;
+};
+
+INIT_ONCE stateSlotOnce = INIT_ONCE_STATIC_INIT;
+DWORD stateSlot = TLS_OUT_OF_INDEXES;
+// Every thread's block, so that an unload frees those of threads still alive.
+SRWLOCK statesLock = SRWLOCK_INIT;
+ExceptionState* states = nullptr;
+
+BOOL CALLBACK AllocateStateSlot(INIT_ONCE*, void*, void**) {
+  stateSlot = ::TlsAlloc();
+  return TRUE;
+}
+
+ExceptionState* ThisThreadsState() {
+  // TlsGetValue clears the last error, and a catch handler may still read it.
+  const DWORD lastError = ::GetLastError();
+  ::InitOnceExecuteOnce(&stateSlotOnce, AllocateStateSlot, nullptr, nullptr);
+  if (stateSlot == TLS_OUT_OF_INDEXES) std::abort();  // as the emulated TLS does
+  auto* state = static_cast<ExceptionState*>(::TlsGetValue(stateSlot));
+  if (state == nullptr) {
+    state = static_cast<ExceptionState*>(std::calloc(1, sizeof(ExceptionState)));
+    if (state == nullptr) std::abort();
+    ::AcquireSRWLockExclusive(&statesLock);
+    state->next = states;
+    if (states != nullptr) states->previous = state;
+    states = state;
+    ::ReleaseSRWLockExclusive(&statesLock);
+    ::TlsSetValue(stateSlot, state);
+  }
+  ::SetLastError(lastError);
+  return state;
+}
+
+void FreeState(ExceptionState* state) {
+  ::AcquireSRWLockExclusive(&statesLock);
+  if (state->previous != nullptr) state->previous->next = state->next;
+  if (state->next != nullptr) state->next->previous = state->previous;
+  if (states == state) states = state->next;
+  ::ReleaseSRWLockExclusive(&statesLock);
+  std::free(state);
+}
+
+void FreeThisThreadsState() {
+  if (stateSlot == TLS_OUT_OF_INDEXES) return;
+  auto* state = static_cast<ExceptionState*>(::TlsGetValue(stateSlot));
+  if (state == nullptr) return;
+  ::TlsSetValue(stateSlot, nullptr);
+  FreeState(state);
+}
+
+void FreeAllStates() {
+  if (stateSlot == TLS_OUT_OF_INDEXES) return;
+  while (states != nullptr) FreeState(states);
+  ::TlsFree(stateSlot);
+  stateSlot = TLS_OUT_OF_INDEXES;
+}
+
+// --- pthread_once ------------------------------------------------------------
+// The runtime initialises its static mutexes and the locale through
+// pthread_once. winpthreads' version makes a record of the calling thread (a
+// TLS slot, a duplicated thread handle, an event) that it frees only when
+// that thread ends while the DLL is still loaded. Windows' own one-time
+// initialisation needs no record: the link routes the runtime's calls here
+// (--wrap=pthread_once). Both types are one zero-initialised word.
+static_assert(sizeof(pthread_once_t) == sizeof(INIT_ONCE), "pthread_once_t holds an INIT_ONCE");
+
+BOOL CALLBACK RunOnce(INIT_ONCE*, void* function, void**) {
+  reinterpret_cast<void (*)()>(function)();
+  return TRUE;
+}
+
+// --- Statically initialised mutexes ------------------------------------------
+// winpthreads gives a statically initialised mutex its state (a heap block)
+// at the first lock, and only pthread_mutex_destroy frees it; std::mutex and
+// libgcc's lock on its list of frames never call it, since a program's
+// static mutexes last as long as the process. The link routes locks and
+// destroys here (--wrap): a mutex in the DLL's own image is noted at its first
+// lock, and those not destroyed by then are destroyed at unload.
+bool InThisImage(const void* address) {
+  const auto* base = reinterpret_cast<const unsigned char*>(__ImageBase);
+  const auto* headers = reinterpret_cast<const IMAGE_NT_HEADERS*>(
+      base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+  const auto* at = static_cast<const unsigned char*>(address);
+  return at >= base && at < base + headers->OptionalHeader.SizeOfImage;
+}
+
+// A handful in practice; one that does not fit is left as it was.
+pthread_mutex_t* imageMutexes[32];
+int imageMutexCount = 0;
+SRWLOCK imageMutexesLock = SRWLOCK_INIT;
+
+int FindImageMutex(pthread_mutex_t* mutex) {
+  for (int i = 0; i < imageMutexCount; ++i) {
+    if (imageMutexes[i] == mutex) return i;
+  }
+  return -1;
+}
+
+void NoteImageMutex(pthread_mutex_t* mutex) {
+  ::AcquireSRWLockShared(&imageMutexesLock);
+  const bool noted = FindImageMutex(mutex) >= 0;
+  ::ReleaseSRWLockShared(&imageMutexesLock);
+  if (noted) return;
+  ::AcquireSRWLockExclusive(&imageMutexesLock);
+  if (FindImageMutex(mutex) < 0 && imageMutexCount < static_cast<int>(std::size(imageMutexes))) {
+    imageMutexes[imageMutexCount++] = mutex;
+  }
+  ::ReleaseSRWLockExclusive(&imageMutexesLock);
+}
+
+void ForgetImageMutex(pthread_mutex_t* mutex) {
+  ::AcquireSRWLockExclusive(&imageMutexesLock);
+  const int at = FindImageMutex(mutex);
+  if (at >= 0) imageMutexes[at] = imageMutexes[--imageMutexCount];
+  ::ReleaseSRWLockExclusive(&imageMutexesLock);
+}
+
+// Everything above is given back after the CRT has run the static
+// destructors and libgcc has deregistered its frames: nothing of the DLL's
+// code runs after this.
+void ReleaseRuntime() {
+  FreeAllStates();
+  while (imageMutexCount > 0) __real_pthread_mutex_destroy(imageMutexes[--imageMutexCount]);
+  __gnu_cxx::__freeres();
+}
+
+}  // namespace
+
+extern "C" {
+
+__cxxabiv1::__cxa_eh_globals* __cxa_get_globals() noexcept {
+  return reinterpret_cast<__cxxabiv1::__cxa_eh_globals*>(ThisThreadsState());
+}
+
+__cxxabiv1::__cxa_eh_globals* __cxa_get_globals_fast() noexcept {
+  return reinterpret_cast<__cxxabiv1::__cxa_eh_globals*>(ThisThreadsState());
+}
+
+int __wrap_pthread_once(pthread_once_t* once, void (*function)()) {
+  ::InitOnceExecuteOnce(reinterpret_cast<INIT_ONCE*>(once), RunOnce,
+                        reinterpret_cast<void*>(function), nullptr);
+  return 0;
+}
+
+int __wrap_pthread_mutex_lock(pthread_mutex_t* mutex) {
+  if (InThisImage(mutex)) NoteImageMutex(mutex);
+  return __real_pthread_mutex_lock(mutex);
+}
+
+int __wrap_pthread_mutex_destroy(pthread_mutex_t* mutex) {
+  if (InThisImage(mutex)) ForgetImageMutex(mutex);
+  return __real_pthread_mutex_destroy(mutex);
+}
+
+// The mingw CRT's entry point, which runs the static constructors and
+// destructors and calls DllMain.
+BOOL WINAPI DllMainCRTStartup(HANDLE module, DWORD reason, void* reserved);
+
+// The DLL's entry point (-Wl,--entry): the CRT's, then the clean-up once the
+// CRT is done. When the process is ending (reserved is not NULL) the clean-up
+// is skipped: other threads were stopped wherever they were, and the process's
+// end reclaims everything anyway.
+BOOL WINAPI DevicecodeDllEntry(HANDLE module, DWORD reason, void* reserved) {
+  const BOOL result = DllMainCRTStartup(module, reason, reserved);
+  if (reason == DLL_THREAD_DETACH) FreeThisThreadsState();
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) ReleaseRuntime();
+  return result;
+}
+
+}  // extern "C"
