@@ -117,6 +117,21 @@ BOOL CALLBACK RunOnce(INIT_ONCE*, void* function, void**) {
   return TRUE;
 }
 
+// --- Thread-safe function-local statics --------------------------------------
+// libstdc++ makes a thread that finds another one initialising the same
+// static wait on a winpthreads condition variable: that makes semaphores, and
+// a TLS slot and a record of the waiting thread, that an unload never gives
+// back. Defining the three guard functions here keeps that code out of the
+// DLL; waiters sleep on a Windows lock and condition variable, which need no
+// clean-up. The guard's first byte says "done", as the C++ ABI asks (the
+// compiler's inline check reads it); the second says "in progress".
+SRWLOCK guardLock = SRWLOCK_INIT;
+CONDITION_VARIABLE guardChanged = CONDITION_VARIABLE_INIT;
+
+unsigned char* GuardBytes(__cxxabiv1::__guard* guard) {
+  return reinterpret_cast<unsigned char*>(guard);
+}
+
 // --- Statically initialised mutexes ------------------------------------------
 // winpthreads gives a statically initialised mutex its state (a heap block)
 // at the first lock, and only pthread_mutex_destroy frees it; std::mutex and
@@ -182,6 +197,34 @@ __cxxabiv1::__cxa_eh_globals* __cxa_get_globals() noexcept {
 
 __cxxabiv1::__cxa_eh_globals* __cxa_get_globals_fast() noexcept {
   return reinterpret_cast<__cxxabiv1::__cxa_eh_globals*>(ThisThreadsState());
+}
+
+int __cxa_guard_acquire(__cxxabiv1::__guard* guard) {
+  unsigned char* bytes = GuardBytes(guard);
+  if (__atomic_load_n(&bytes[0], __ATOMIC_ACQUIRE) != 0) return 0;
+  ::AcquireSRWLockExclusive(&guardLock);
+  while (bytes[1] != 0) ::SleepConditionVariableSRW(&guardChanged, &guardLock, INFINITE, 0);
+  const bool ours = bytes[0] == 0;
+  if (ours) bytes[1] = 1;
+  ::ReleaseSRWLockExclusive(&guardLock);
+  return ours ? 1 : 0;
+}
+
+void __cxa_guard_release(__cxxabiv1::__guard* guard) noexcept {
+  unsigned char* bytes = GuardBytes(guard);
+  ::AcquireSRWLockExclusive(&guardLock);
+  bytes[1] = 0;
+  __atomic_store_n(&bytes[0], 1, __ATOMIC_RELEASE);
+  ::ReleaseSRWLockExclusive(&guardLock);
+  ::WakeAllConditionVariable(&guardChanged);
+}
+
+// The initialiser threw: the next caller tries again.
+void __cxa_guard_abort(__cxxabiv1::__guard* guard) noexcept {
+  ::AcquireSRWLockExclusive(&guardLock);
+  GuardBytes(guard)[1] = 0;
+  ::ReleaseSRWLockExclusive(&guardLock);
+  ::WakeAllConditionVariable(&guardChanged);
 }
 
 int __wrap_pthread_once(pthread_once_t* once, void (*function)()) {
