@@ -1,10 +1,10 @@
 // A stand-in for the plug-in at the level of the C++ runtime: the same exports
 // and entry point, and the runtime parts the plug-in and log4cpp use (a
 // thrown and caught exception, <iostream>, string streams and their locale,
-// a thread-safe function-local static, a std::mutex in static storage), so
-// that the reload test guards the runtime clean-up where OpenSSL and log4cpp
-// are not found. The code is the digest of the empty text, as in the export
-// stub.
+// a thread-safe function-local static, a std::mutex in static storage) or
+// may come to use (std::call_once, a thread_local), so that the reload test
+// guards the runtime clean-up where OpenSSL and log4cpp are not found. The
+// code is the digest of the empty text, as in the export stub.
 #include <cstring>
 #include <iostream>
 #include <mutex>
@@ -21,7 +21,10 @@ namespace {
 struct ProbeState {
   std::mutex lock;
   std::string lastText;
+  std::once_flag once;
 };
+
+thread_local int callsOnThisThread = 0;
 
 ProbeState& TheState() {
   static ProbeState state;
@@ -32,6 +35,8 @@ ProbeState& TheState() {
 
 extern "C" char* GetDeviceCode(void) {
   ProbeState& state = TheState();
+  std::call_once(state.once, [] { ++callsOnThisThread; });
+  ++callsOnThisThread;
   std::lock_guard<std::mutex> hold(state.lock);
   std::ostringstream code;
   try {

@@ -14,8 +14,9 @@
 #include <cxxabi.h>
 #include <pthread.h>
 
+#include <cstdint>
 #include <cstdlib>
-#include <exception>
+#include <cstring>
 #include <iterator>
 
 namespace __gnu_cxx {
@@ -33,74 +34,101 @@ int __real_pthread_mutex_destroy(pthread_mutex_t* mutex);
 
 namespace {
 
-// --- libstdc++'s per-thread exception state --------------------------------
-// libstdc++ keeps it in a thread_local, which this toolchain emulates
-// (libgcc's emutls): a key and a block per thread that an unload never gives
-// back. Defining the two functions here keeps that code out of the DLL; the
-// state lives on a Win32 TLS slot instead, and every block is freed when its
-// thread leaves or the DLL is unloaded.
+// --- Thread-local variables ---------------------------------------------------
+// This toolchain emulates thread_local (libstdc++'s exception state,
+// std::call_once, the DLL's own): the compiler turns each access into a call
+// of __emutls_get_address. libgcc's version keeps the values on a winpthreads
+// key, which makes a record of every calling thread (a TLS slot, a duplicated
+// thread handle, an event, two semaphores), and frees a thread's values only
+// when that thread ends while the DLL is still loaded. Defining the function
+// here keeps that code out of the DLL: the values hang off a Win32 TLS slot,
+// and a thread's values are freed when it ends or when the DLL is unloaded,
+// whichever comes first.
 
-// The layout the C++ ABI gives __cxa_eh_globals, then our list links.
-struct ExceptionState {
-  void* caughtExceptions;
-  unsigned int uncaughtExceptions;
-  ExceptionState* next;
-  ExceptionState* previous;
+// What the compiler emits for each thread_local variable (libgcc's layout).
+struct EmulatedVariable {
+  std::uintptr_t size;
+  std::uintptr_t align;
+  std::uintptr_t index;      // 1-based, given at first use; 0 until then
+  const void* initialValue;  // null: all zero
 };
 
-INIT_ONCE stateSlotOnce = INIT_ONCE_STATIC_INIT;
-DWORD stateSlot = TLS_OUT_OF_INDEXES;
-// Every thread's block, so that an unload frees those of threads still alive.
-SRWLOCK statesLock = SRWLOCK_INIT;
-ExceptionState* states = nullptr;
+// One thread's values, by variable index; listed, so that an unload also
+// frees those of threads still alive.
+struct ThreadValues {
+  ThreadValues* next;
+  ThreadValues* previous;
+  std::uintptr_t count;
+  void** values;  // each from malloc, the block's own start stored just before it
+};
 
-BOOL CALLBACK AllocateStateSlot(INIT_ONCE*, void*, void**) {
-  stateSlot = ::TlsAlloc();
+INIT_ONCE valuesSlotOnce = INIT_ONCE_STATIC_INIT;
+DWORD valuesSlot = TLS_OUT_OF_INDEXES;
+SRWLOCK valuesLock = SRWLOCK_INIT;  // the list and the variable indexes
+ThreadValues* allValues = nullptr;
+std::uintptr_t variableCount = 0;
+
+BOOL CALLBACK AllocateValuesSlot(INIT_ONCE*, void*, void**) {
+  valuesSlot = ::TlsAlloc();
   return TRUE;
 }
 
-ExceptionState* ThisThreadsState() {
-  // TlsGetValue clears the last error, and a catch handler may still read it.
-  const DWORD lastError = ::GetLastError();
-  ::InitOnceExecuteOnce(&stateSlotOnce, AllocateStateSlot, nullptr, nullptr);
-  if (stateSlot == TLS_OUT_OF_INDEXES) std::abort();  // as the emulated TLS does
-  auto* state = static_cast<ExceptionState*>(::TlsGetValue(stateSlot));
-  if (state == nullptr) {
-    state = static_cast<ExceptionState*>(std::calloc(1, sizeof(ExceptionState)));
-    if (state == nullptr) std::abort();
-    ::AcquireSRWLockExclusive(&statesLock);
-    state->next = states;
-    if (states != nullptr) states->previous = state;
-    states = state;
-    ::ReleaseSRWLockExclusive(&statesLock);
-    ::TlsSetValue(stateSlot, state);
+std::uintptr_t IndexOf(EmulatedVariable* variable) {
+  std::uintptr_t index = __atomic_load_n(&variable->index, __ATOMIC_ACQUIRE);
+  if (index != 0) return index;
+  ::AcquireSRWLockExclusive(&valuesLock);
+  index = variable->index;
+  if (index == 0) {
+    index = ++variableCount;
+    __atomic_store_n(&variable->index, index, __ATOMIC_RELEASE);
   }
-  ::SetLastError(lastError);
-  return state;
+  ::ReleaseSRWLockExclusive(&valuesLock);
+  return index;
 }
 
-void FreeState(ExceptionState* state) {
-  ::AcquireSRWLockExclusive(&statesLock);
-  if (state->previous != nullptr) state->previous->next = state->next;
-  if (state->next != nullptr) state->next->previous = state->previous;
-  if (states == state) states = state->next;
-  ::ReleaseSRWLockExclusive(&statesLock);
-  std::free(state);
+// A new value, aligned as asked, holding the variable's initial value.
+void* NewValue(const EmulatedVariable& variable) {
+  const std::uintptr_t align = variable.align > sizeof(void*) ? variable.align : sizeof(void*);
+  auto* block = static_cast<char*>(std::malloc(variable.size + sizeof(void*) + align - 1));
+  if (block == nullptr) std::abort();  // as libgcc's version does
+  const std::uintptr_t start = reinterpret_cast<std::uintptr_t>(block) + sizeof(void*);
+  void** value = reinterpret_cast<void**>((start + align - 1) & ~(align - 1));
+  value[-1] = block;
+  if (variable.initialValue != nullptr) {
+    std::memcpy(value, variable.initialValue, variable.size);
+  } else {
+    std::memset(value, 0, variable.size);
+  }
+  return value;
 }
 
-void FreeThisThreadsState() {
-  if (stateSlot == TLS_OUT_OF_INDEXES) return;
-  auto* state = static_cast<ExceptionState*>(::TlsGetValue(stateSlot));
-  if (state == nullptr) return;
-  ::TlsSetValue(stateSlot, nullptr);
-  FreeState(state);
+void FreeValues(ThreadValues* values) {
+  ::AcquireSRWLockExclusive(&valuesLock);
+  if (values->previous != nullptr) values->previous->next = values->next;
+  if (values->next != nullptr) values->next->previous = values->previous;
+  if (allValues == values) allValues = values->next;
+  ::ReleaseSRWLockExclusive(&valuesLock);
+  for (std::uintptr_t i = 0; i < values->count; ++i) {
+    if (values->values[i] != nullptr) std::free(static_cast<void**>(values->values[i])[-1]);
+  }
+  std::free(values->values);
+  std::free(values);
 }
 
-void FreeAllStates() {
-  if (stateSlot == TLS_OUT_OF_INDEXES) return;
-  while (states != nullptr) FreeState(states);
-  ::TlsFree(stateSlot);
-  stateSlot = TLS_OUT_OF_INDEXES;
+// Called as a thread ends, after the CRT has run its thread_local destructors.
+void FreeThisThreadsValues() {
+  if (valuesSlot == TLS_OUT_OF_INDEXES) return;
+  auto* values = static_cast<ThreadValues*>(::TlsGetValue(valuesSlot));
+  if (values == nullptr) return;
+  ::TlsSetValue(valuesSlot, nullptr);
+  FreeValues(values);
+}
+
+void FreeAllValues() {
+  if (valuesSlot == TLS_OUT_OF_INDEXES) return;
+  while (allValues != nullptr) FreeValues(allValues);
+  ::TlsFree(valuesSlot);
+  valuesSlot = TLS_OUT_OF_INDEXES;
 }
 
 // --- pthread_once ------------------------------------------------------------
@@ -182,7 +210,7 @@ void ForgetImageMutex(pthread_mutex_t* mutex) {
 // destructors and libgcc has deregistered its frames: nothing of the DLL's
 // code runs after this.
 void ReleaseRuntime() {
-  FreeAllStates();
+  FreeAllValues();
   while (imageMutexCount > 0) __real_pthread_mutex_destroy(imageMutexes[--imageMutexCount]);
   __gnu_cxx::__freeres();
 }
@@ -191,12 +219,35 @@ void ReleaseRuntime() {
 
 extern "C" {
 
-__cxxabiv1::__cxa_eh_globals* __cxa_get_globals() noexcept {
-  return reinterpret_cast<__cxxabiv1::__cxa_eh_globals*>(ThisThreadsState());
-}
-
-__cxxabiv1::__cxa_eh_globals* __cxa_get_globals_fast() noexcept {
-  return reinterpret_cast<__cxxabiv1::__cxa_eh_globals*>(ThisThreadsState());
+void* __emutls_get_address(EmulatedVariable* variable) {
+  // A catch handler may still read the last error, which TlsGetValue clears.
+  const DWORD lastError = ::GetLastError();
+  const std::uintptr_t index = IndexOf(variable);
+  ::InitOnceExecuteOnce(&valuesSlotOnce, AllocateValuesSlot, nullptr, nullptr);
+  if (valuesSlot == TLS_OUT_OF_INDEXES) std::abort();  // as libgcc's version does
+  auto* values = static_cast<ThreadValues*>(::TlsGetValue(valuesSlot));
+  if (values == nullptr) {
+    values = static_cast<ThreadValues*>(std::calloc(1, sizeof(ThreadValues)));
+    if (values == nullptr) std::abort();
+    ::AcquireSRWLockExclusive(&valuesLock);
+    values->next = allValues;
+    if (allValues != nullptr) allValues->previous = values;
+    allValues = values;
+    ::ReleaseSRWLockExclusive(&valuesLock);
+    ::TlsSetValue(valuesSlot, values);
+  }
+  if (index > values->count) {
+    const std::uintptr_t count = index + 16;
+    auto** grown = static_cast<void**>(std::realloc(values->values, count * sizeof(void*)));
+    if (grown == nullptr) std::abort();
+    std::memset(grown + values->count, 0, (count - values->count) * sizeof(void*));
+    values->values = grown;
+    values->count = count;
+  }
+  void*& value = values->values[index - 1];
+  if (value == nullptr) value = NewValue(*variable);
+  ::SetLastError(lastError);
+  return value;
 }
 
 int __cxa_guard_acquire(__cxxabiv1::__guard* guard) {
@@ -253,7 +304,7 @@ BOOL WINAPI DllMainCRTStartup(HANDLE module, DWORD reason, void* reserved);
 // end reclaims everything anyway.
 BOOL WINAPI DevicecodeDllEntry(HANDLE module, DWORD reason, void* reserved) {
   const BOOL result = DllMainCRTStartup(module, reason, reserved);
-  if (reason == DLL_THREAD_DETACH) FreeThisThreadsState();
+  if (reason == DLL_THREAD_DETACH) FreeThisThreadsValues();
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr) ReleaseRuntime();
   return result;
 }
