@@ -273,10 +273,14 @@ class ReloadTest : public testing::TestWithParam<const char*> {
   void SetUp() override {
     char temp[MAX_PATH] = {};
     ::GetTempPathA(MAX_PATH, temp);
-    static int count = 0;
-    folder_ = std::string(temp) + "devicecode reload " + std::to_string(::GetCurrentProcessId()) +
-              "-" + std::to_string(++count) + "\\";
-    ASSERT_TRUE(::CreateDirectoryA(folder_.c_str(), nullptr)) << folder_;
+    // Wine reuses process ids from one run to the next: a name taken (by
+    // a run that was stopped) is skipped.
+    for (int attempt = 0;; ++attempt) {
+      folder_ = std::string(temp) + "devicecode reload " + std::to_string(::GetCurrentProcessId()) +
+                "-" + std::to_string(attempt) + "\\";
+      if (::CreateDirectoryA(folder_.c_str(), nullptr)) break;
+      ASSERT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_ALREADY_EXISTS)) << folder_;
+    }
     ASSERT_TRUE(::CreateDirectoryA((folder_ + "Logs").c_str(), nullptr));
     std::ofstream(folder_ + "plugin.ini", std::ios::binary) << "[Common]\r\nLogLevel=600\r\n";
     dll_ = folder_ + GetParam();
