@@ -133,11 +133,12 @@ void FreeAllValues() {
 
 // --- pthread_once ------------------------------------------------------------
 // The runtime initialises its static mutexes and the locale through
-// pthread_once. winpthreads' version makes a record of the calling thread (a
-// TLS slot, a duplicated thread handle, an event) that it frees only when
-// that thread ends while the DLL is still loaded. Windows' own one-time
-// initialisation needs no record: the link routes the runtime's calls here
-// (--wrap=pthread_once). Both types are one zero-initialised word.
+// pthread_once. winpthreads' version makes a record of the calling thread
+// (measured: a TLS slot, a duplicated thread handle, an event and two
+// semaphores per load) that it frees only when that thread ends while the DLL
+// is still loaded. Windows' own one-time initialisation needs no record: the
+// link routes the runtime's calls here (--wrap=pthread_once). Both types are
+// one zero-initialised word.
 static_assert(sizeof(pthread_once_t) == sizeof(INIT_ONCE), "pthread_once_t holds an INIT_ONCE");
 
 BOOL CALLBACK RunOnce(INIT_ONCE*, void* function, void**) {
