@@ -8,6 +8,17 @@
 # and library. When either is missing the DLL is not built, and one line says
 # so.
 set(OPENSSL_USE_STATIC_LIBS ON)
+# What was found is cached; when the prefixes change (a new build of the
+# dependencies lands in a new prefix) it is looked for again. A library named
+# by a developer (OPENSSL_CRYPTO_LIBRARY) stays.
+if(NOT "${CMAKE_PREFIX_PATH}" STREQUAL "${DEVICECODE_DEPENDENCIES_PREFIX_PATH}")
+  foreach(found LIB_EAY SSL_EAY OPENSSL_INCLUDE_DIR DEVICECODE_LOG4CPP_INCLUDE_DIR
+                DEVICECODE_LOG4CPP_LIBRARY log4cpp_DIR)
+    unset(${found} CACHE)
+  endforeach()
+  set(DEVICECODE_DEPENDENCIES_PREFIX_PATH "${CMAKE_PREFIX_PATH}" CACHE INTERNAL
+    "CMAKE_PREFIX_PATH when OpenSSL and log4cpp were looked for")
+endif()
 # On MinGW FindOpenSSL takes libcrypto from LIB_EAY and overwrites
 # OPENSSL_CRYPTO_LIBRARY with it: a library named by a developer goes there.
 if(MINGW AND OPENSSL_CRYPTO_LIBRARY AND NOT LIB_EAY)

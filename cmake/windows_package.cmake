@@ -1,40 +1,49 @@
 # The Windows release a Windows integrator downloads: `cpack -G ZIP` in the
 # build directory writes devicecode-<version>-win32.zip. Besides what the
-# install rules give (bin\devicecode.dll, the tool where it is built,
-# include\devicecode.h, lib\libdevicecode.dll.a for mingw, the CMake package)
-# it holds the module definition, an MSVC import library where llvm-dlltool
-# is found, a short text on loading the DLL and the licences of the project
+# install rules give (bin\devicecode.dll, the tool where it is built for
+# Windows: its own rule installs it, include\devicecode.h, the import library,
+# the CMake package) it holds the module definition, a Visual C++ import
+# library, a short text on loading the DLL and the licences of the project
 # and of the two libraries linked into the DLL.
 
 install(FILES ${PROJECT_SOURCE_DIR}/exports/devicecode.def DESTINATION ${CMAKE_INSTALL_LIBDIR})
 
-# The import libraries, for hosts that link the DLL rather than load it. The
-# one GNU ld writes with --kill-at has FreeBuffer without its stdcall
-# decoration, so a caller's _FreeBuffer@4 finds nothing in it. Both are made
-# from the module definition with the decorated name (FreeBuffer@4: one
-# pointer argument) and --kill-at, which gives the symbol _FreeBuffer@4
-# importing the plain name; Visual C++'s lib cannot make that entry from a
-# .def alone.
-set(decorated_def ${PROJECT_BINARY_DIR}/devicecode-decorated.def)
-file(READ ${PROJECT_SOURCE_DIR}/exports/devicecode.def def)
-string(REGEX REPLACE "FreeBuffer([ \t]+@1)" "FreeBuffer@4\\1" def "${def}")
-string(REGEX REPLACE "LIBRARY[ \t]+devicecode\n" "LIBRARY devicecode.dll\n" def "${def}")
-file(WRITE ${decorated_def} "${def}")
-set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS ${PROJECT_SOURCE_DIR}/exports/devicecode.def)
+# The import libraries, for hosts that link the DLL rather than load it.
+# Visual C++'s linker makes devicecode.lib itself, tying the plain name in the
+# module definition to _FreeBuffer@4. GNU ld with --kill-at does not: its
+# import library has FreeBuffer undecorated, so a caller's _FreeBuffer@4
+# finds nothing. With mingw both import libraries are made from the module
+# definition with the decorated name (FreeBuffer@4: one pointer argument) and
+# --kill-at, which gives the symbol _FreeBuffer@4 importing the plain name;
+# Visual C++'s lib cannot make that entry from a .def alone, so the package
+# carries a ready devicecode.lib, made by llvm-dlltool.
 if(MINGW)
+  set(decorated_def ${PROJECT_BINARY_DIR}/devicecode-decorated.def)
+  file(READ ${PROJECT_SOURCE_DIR}/exports/devicecode.def def)
+  string(REGEX REPLACE "FreeBuffer([ \t]+@1)" "FreeBuffer@4\\1" def "${def}")
+  string(REGEX REPLACE "LIBRARY[ \t]+devicecode\n" "LIBRARY devicecode.dll\n" def "${def}")
+  file(WRITE ${decorated_def} "${def}")
+  set_property(DIRECTORY APPEND PROPERTY CMAKE_CONFIGURE_DEPENDS
+    ${PROJECT_SOURCE_DIR}/exports/devicecode.def)
+
   find_program(DEVICECODE_DLLTOOL NAMES ${DEVICECODE_MINGW_PREFIX}-dlltool dlltool REQUIRED)
   add_custom_command(TARGET devicecode POST_BUILD
     COMMAND ${DEVICECODE_DLLTOOL} -m i386 -k -d ${decorated_def} -l $<TARGET_LINKER_FILE:devicecode>
     VERBATIM)
-endif()
-# The Visual C++ import library, in the short import format its linker reads.
-find_program(DEVICECODE_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
-if(DEVICECODE_LLVM_DLLTOOL AND CMAKE_SIZEOF_VOID_P EQUAL 4)
-  add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/devicecode.lib
-    COMMAND ${DEVICECODE_LLVM_DLLTOOL} -m i386 -k -d ${decorated_def} -l ${PROJECT_BINARY_DIR}/devicecode.lib
-    DEPENDS ${decorated_def})
-  add_custom_target(devicecode_msvc_import_library ALL DEPENDS ${PROJECT_BINARY_DIR}/devicecode.lib)
-  install(FILES ${PROJECT_BINARY_DIR}/devicecode.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
+
+  find_program(DEVICECODE_LLVM_DLLTOOL NAMES llvm-dlltool llvm-dlltool-14)
+  if(DEVICECODE_LLVM_DLLTOOL)
+    add_custom_command(OUTPUT ${PROJECT_BINARY_DIR}/devicecode.lib
+      COMMAND ${DEVICECODE_LLVM_DLLTOOL} -m i386 -k -d ${decorated_def}
+              -l ${PROJECT_BINARY_DIR}/devicecode.lib
+      DEPENDS ${decorated_def})
+    add_custom_target(devicecode_msvc_import_library ALL
+      DEPENDS ${PROJECT_BINARY_DIR}/devicecode.lib)
+    install(FILES ${PROJECT_BINARY_DIR}/devicecode.lib DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  else()
+    message(NOTICE "devicecode: no llvm-dlltool: the Windows package has no devicecode.lib "
+                   "for Visual C++ (Debian package llvm).")
+  endif()
 endif()
 
 # Text files with Windows line ends, at the top of the package.

@@ -3,49 +3,24 @@
 // process of its own. Checked against what this test computes itself: the
 // code from the adapter list GetAdaptersInfo gives here, and the log tree
 // (Logs one level up, Config two levels up, the day's folder, host.log).
+#include <windows.h>
+// IP Helper's header needs the Windows types first.
 #include <iphlpapi.h>
 #include <openssl/evp.h>
-#include <windows.h>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
 #include <cstdio>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <string>
 #include <vector>
 
+#include "win32_test_files.h"
+
 namespace {
 
-std::string ExecutableFolder() {
-  char path[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text = path;
-  return text.substr(0, text.rfind('\\') + 1);
-}
-
-std::string LongTempFolder() {
-  char path[MAX_PATH] = {};
-  ::GetTempPathA(MAX_PATH, path);
-  ::GetLongPathNameA(path, path, MAX_PATH);
-  return path;
-}
-
-std::string Today() {
-  SYSTEMTIME now;
-  ::GetLocalTime(&now);
-  char date[16];
-  std::snprintf(date, sizeof date, "%04d-%02d-%02d", now.wYear, now.wMonth, now.wDay);
-  return date;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream in(path, std::ios::binary);
-  return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
+using namespace testing_support;
 
 // The code by the documented rules, from this process's own call: the first
 // adapter whose description names no virtual or VMware adapter and whose
@@ -124,16 +99,13 @@ class HostTest : public testing::Test {
     ASSERT_TRUE(::CopyFileA((ExecutableFolder() + "devicecode.dll").c_str(),
                             (root_ + kLibraryFolder + "devicecode.dll").c_str(), TRUE));
   }
-  void TearDown() override {
-    std::error_code ignored;
-    std::filesystem::remove_all(root_, ignored);
-  }
+  void TearDown() override { RemoveTree(root_); }
 
   void MakeFolder(const std::string& relative) {
     ASSERT_TRUE(::CreateDirectoryA((root_ + relative).c_str(), nullptr)) << relative;
   }
   void WriteFile(const std::string& relative, const std::string& content) {
-    std::ofstream(root_ + relative, std::ios::binary) << content;
+    WriteAll(root_ + relative, content);
   }
   std::string LogFile() const { return root_ + "Host\\plugins\\Logs\\" + Today() + "\\host.log"; }
 
@@ -193,11 +165,8 @@ struct LineCount {
   std::size_t begins = 0, ends = 0;
 };
 LineCount CountRequestLines(const std::string& text, DWORD processId) {
-  DWORD session = 0;
-  ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
-  const std::string middle = ": INFO [S" + std::to_string(session) + "P" +
-                             std::to_string(processId) +
-                             "]->host.exe->devicecode.dll: [GetDeviceCode]\xA3\xBA ";
+  const std::string middle =
+      ": INFO " + CategoryPrefix(processId) + "host.exe->devicecode.dll: [GetDeviceCode]\xA3\xBA ";
   LineCount count;
   std::size_t bad = 0, start = 0, lines = 0;
   for (std::size_t end; (end = text.find("\r\n", start)) != std::string::npos; start = end + 2) {
@@ -269,7 +238,7 @@ TEST_F(HostTest, RollsOverAtOneMebibyte) {
   WriteFile(std::string(kLibraryFolder) + "plugin.ini", "[Common]\r\nLogLevel=600\r\n");
   // A log 50 bytes short of the limit: the first line (over 80 bytes) crosses it.
   const std::string earlier(kRollSize - 50, 'x');
-  std::ofstream(LogFile(), std::ios::binary) << earlier;
+  WriteAll(LogFile(), earlier);
 
   const HostRun run = Run(1, 1);
   ASSERT_EQ(run.status, 0u);
