@@ -30,6 +30,7 @@ install(FILES
   DESTINATION ${DEVICECODE_CMAKE_DIR})
 
 if(WIN32)
+  include(cmake/windows_package.cmake)
   return()
 endif()
 

@@ -15,9 +15,19 @@ find_program(CMAKE_CXX_COMPILER NAMES ${DEVICECODE_MINGW_PREFIX}-g++-posix ${DEV
 find_program(CMAKE_RC_COMPILER NAMES ${DEVICECODE_MINGW_PREFIX}-windres)
 find_program(CMAKE_OBJDUMP NAMES ${DEVICECODE_MINGW_PREFIX}-objdump)
 
-# Headers and libraries only from the target's sysroot (or a prefix given in
-# CMAKE_PREFIX_PATH / CMAKE_FIND_ROOT_PATH), never the build machine's.
+# Headers and libraries only from the target's sysroot and the prefixes a
+# developer names, never the build machine's /usr. Every search is re-rooted
+# under CMAKE_FIND_ROOT_PATH, so a prefix given in CMAKE_PREFIX_PATH (cache
+# or environment) or OPENSSL_ROOT_DIR becomes a root of its own: a path
+# already inside a root is searched as it is.
 set(CMAKE_FIND_ROOT_PATH /usr/${DEVICECODE_MINGW_PREFIX})
+set(_devicecode_env_prefixes "$ENV{CMAKE_PREFIX_PATH}")
+string(REPLACE ":" ";" _devicecode_env_prefixes "${_devicecode_env_prefixes}")
+foreach(_devicecode_prefix IN LISTS CMAKE_PREFIX_PATH _devicecode_env_prefixes OPENSSL_ROOT_DIR)
+  if(IS_ABSOLUTE "${_devicecode_prefix}")
+    list(APPEND CMAKE_FIND_ROOT_PATH "${_devicecode_prefix}")
+  endif()
+endforeach()
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)

@@ -7,54 +7,17 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <cstdio>
-#include <filesystem>
-#include <fstream>
 #include <string>
 #include <vector>
 
+#include "win32_test_files.h"
+
 namespace {
+
+using namespace testing_support;
 
 constexpr char kProbe[] = "log_probe.dll";
 constexpr char kHostName[] = "win32_log_test.exe";
-
-bool IsFolder(const std::string& path) {
-  const DWORD attributes = ::GetFileAttributesA(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-}
-
-std::string ExecutableFolder() {
-  char path[MAX_PATH] = {};
-  ::GetModuleFileNameA(nullptr, path, MAX_PATH);
-  std::string text = path;
-  return text.substr(0, text.rfind('\\') + 1);
-}
-
-std::string LongTempFolder() {
-  char path[MAX_PATH] = {};
-  ::GetTempPathA(MAX_PATH, path);
-  ::GetLongPathNameA(path, path, MAX_PATH);
-  return path;
-}
-
-std::string Today() {
-  SYSTEMTIME now;
-  ::GetLocalTime(&now);
-  char date[16];
-  std::snprintf(date, sizeof date, "%04d-%02d-%02d", now.wYear, now.wMonth, now.wDay);
-  return date;
-}
-
-std::string Prefix() {
-  DWORD session = 0;
-  ::ProcessIdToSessionId(::GetCurrentProcessId(), &session);
-  return "[S" + std::to_string(session) + "P" + std::to_string(::GetCurrentProcessId()) + "]->";
-}
-
-void RemoveTree(const std::string& folder) {
-  std::error_code ignored;
-  std::filesystem::remove_all(folder, ignored);
-}
 
 struct Environment {
   std::string categoryName, logFolder, configFolder, tempFolder, logFileName;
@@ -82,9 +45,7 @@ class LogTreeTest : public testing::Test {
   void MakeFolder(const std::string& relative) {
     ASSERT_TRUE(::CreateDirectoryA((root_ + relative).c_str(), nullptr)) << relative;
   }
-  void WriteFile(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-  }
+  void WriteFile(const std::string& path, const std::string& content) { WriteAll(path, content); }
   void Load() {
     module_ = ::LoadLibraryA((library_ + kProbe).c_str());
     ASSERT_NE(module_, nullptr) << ::GetLastError();
@@ -120,7 +81,7 @@ TEST_F(LogTreeTest, LogsOneLevelUpConfigTwoLevelsUp) {
   EXPECT_NE(ownModule(), static_cast<void*>(::GetModuleHandleA(nullptr)));
 
   const Environment e = Discover();
-  EXPECT_EQ(e.categoryName, Prefix() + kHostName + "->" + kProbe);
+  EXPECT_EQ(e.categoryName, CategoryPrefix(::GetCurrentProcessId()) + kHostName + "->" + kProbe);
   EXPECT_EQ(e.logFileName, "win32_log_test.log");
   EXPECT_EQ(e.tempFolder, LongTempFolder());
   EXPECT_EQ(e.logFolder, library_ + "..\\Logs\\" + Today() + "\\");
