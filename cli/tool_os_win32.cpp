@@ -45,8 +45,9 @@ ResolvedFile ExecutableFile() {
   for (;;) {
     const DWORD length =
         ::GetModuleFileNameA(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
-    if (length == 0)
+    if (length == 0) {
       return {{}, "cannot find this tool's own file: " + ErrorText(::GetLastError())};
+    }
     if (length < buffer.size()) return ResolveFile(std::string(buffer.data(), length));
     buffer.resize(buffer.size() * 2);
   }
