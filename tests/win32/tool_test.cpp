@@ -377,4 +377,21 @@ TEST_F(ToolTest, ExplainReportsAHostTreeAndCreatesNothing) {
   }
 }
 
+// A path byte that is not UTF-8 (an ANSI code page's letter) is escaped in
+// the text, and U+FFFD in the JSON, as on Linux.
+TEST_F(ToolTest, PathBytesOutsideUtf8AreEscaped) {
+  if (::GetACP() != 1252) GTEST_SKIP() << "needs the ANSI code page 1252, not " << ::GetACP();
+  const std::string host = root_ + "caf\xE9 host.exe";
+  ASSERT_TRUE(::CopyFileA((ExecutableFolder() + "plugin_host.exe").c_str(), host.c_str(), TRUE));
+  const ToolRun text = Run({"--explain", "--host", host});
+  EXPECT_EQ(text.status, 0u) << text.err;
+  EXPECT_NE(text.out.find("  host               " + root_ + "caf\\xE9 host.exe\n"),
+            std::string::npos)
+      << text.out;
+  EXPECT_EQ(text.out.find('\xE9'), std::string::npos);
+  const nlohmann::json report = Report({"--host", host});
+  ASSERT_TRUE(report.is_object());
+  EXPECT_EQ(report["log"]["host"], root_ + "caf\uFFFD host.exe");
+}
+
 }  // namespace
