@@ -2,7 +2,7 @@
 // run in the backend's inspection mode for a given host and library.
 #include "log/log_environment.h"
 #include "log/log_level.h"
-#include "platform/linux/inspection.h"
+#include "platform/inspection.h"
 #include "report.h"
 
 namespace devicecode {

@@ -30,6 +30,14 @@ install(FILES
   ${PROJECT_BINARY_DIR}/devicecode-config-version.cmake
   DESTINATION ${DEVICECODE_CMAKE_DIR} COMPONENT development)
 
+# The tool, where it is built (a Windows build without nlohmann-json has none).
+if(DEVICECODE_BUILD_TOOL AND TARGET devicecode_cli)
+  install(TARGETS devicecode_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
+  # The JSON report's schema, for programs that read the report.
+  install(FILES cli/report.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/devicecode
+    COMPONENT tool)
+endif()
+
 if(WIN32)
   include(cmake/windows_package.cmake)
   return()
@@ -58,11 +66,6 @@ install(FILES ${PROJECT_BINARY_DIR}/devicecode.pc DESTINATION ${CMAKE_INSTALL_LI
   COMPONENT development)
 
 if(DEVICECODE_BUILD_TOOL)
-  install(TARGETS devicecode_cli RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT tool)
-  # The JSON report's schema, for programs that read the report.
-  install(FILES cli/report.schema.json DESTINATION ${CMAKE_INSTALL_DATADIR}/devicecode
-    COMPONENT tool)
-
   # Debian ships man pages compressed with gzip -9n (no name or time stamp).
   set(DEVICECODE_MAN_PAGE ${PROJECT_BINARY_DIR}/man/devicecode.1)
   configure_file(cli/devicecode.1 ${DEVICECODE_MAN_PAGE} @ONLY)

@@ -28,7 +28,7 @@ echo "-- $(basename "${zips[0]}"): $(cd "$release" && find . -type f | sort | tr
 expected=(bin/devicecode.dll include/devicecode.h lib/devicecode.def lib/libdevicecode.dll.a
   lib/cmake/devicecode/devicecode-config.cmake README.txt LICENSE.txt
   licenses/log4cpp-COPYING.txt licenses/openssl-LICENSE.txt)
-[[ -f "$BUILD/bin/devicecode.exe" ]] && expected+=(bin/devicecode.exe)
+[[ -f "$BUILD/bin/devicecode.exe" ]] && expected+=(bin/devicecode.exe share/devicecode/report.schema.json)
 [[ -f "$BUILD/devicecode.lib" ]] && expected+=(lib/devicecode.lib)
 for file in "${expected[@]}"; do
   [[ -f "$release/$file" ]] || fail "the zip lacks $file"
@@ -60,4 +60,12 @@ if [[ -f "$release/bin/devicecode.exe" ]]; then
   tool="$("$BUILD/wine-run" "$release/bin/devicecode.exe" </dev/null | tr -d '\r')" ||
     fail "the release's devicecode.exe failed"
   [[ "$tool" == "$code" ]] || fail "devicecode.exe printed '$tool', the host '$code'"
+  # Its report, from the release's folder: the same code, the DLL beside it.
+  report="$("$BUILD/wine-run" "$release/bin/devicecode.exe" --explain --json </dev/null)" ||
+    fail "the release's devicecode.exe --explain --json failed"
+  [[ "$(jq -r .deviceCode <<<"$report")" == "$code" ]] ||
+    fail "devicecode.exe --explain reports $(jq -r .deviceCode <<<"$report"), the host '$code'"
+  [[ "$(jq -r .log.library <<<"$report")" == *'\bin\devicecode.dll' ]] ||
+    fail "devicecode.exe --explain reports the library $(jq -r .log.library <<<"$report")"
+  echo "-- devicecode.exe: $tool, --explain agrees"
 fi

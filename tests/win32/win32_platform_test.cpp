@@ -13,6 +13,7 @@
 
 #include "devicecode/adapter_selection.h"
 #include "ini_cases.h"
+#include "platform/inspection.h"
 #include "platform/platform.h"
 
 namespace {
@@ -406,6 +407,56 @@ TEST_F(TempTree, ProfileIntWithoutAFileGivesTheDefault) {
             4294967295u);
   // Reading created nothing.
   EXPECT_EQ(platform::GetFileAttributesA(missing.c_str()), platform::kInvalidFileAttributes);
+}
+
+// The tool's inspection mode over the real calls: the given paths stand for
+// the host's and the library's modules, no folder is made, the INI files read
+// are noted; cleared, every call is the system's again.
+TEST_F(TempTree, InspectionAnswersForTheModulesAndCreatesNothing) {
+  const std::string ini = root_ + "plugin.ini";
+  WriteFile(ini, "[Common]\r\nLogLevel=700\r\n");
+  const std::string folder = root_ + "Logs";
+  platform::Inspection inspection;
+  inspection.hostPath = "C:\\Host\\bin\\host.exe";
+  inspection.libraryPath = "C:\\Host\\plugins\\dev\\devicecode.dll";
+  platform::SetInspection(&inspection);
+  char path[platform::kMaxPath] = {};
+  const std::uint32_t hostLength = platform::GetModuleFileNameA(nullptr, path, sizeof path);
+  const std::string host = path;
+  platform::MemoryBasicInformation info{};
+  const std::size_t queried =
+      platform::VirtualQuery(reinterpret_cast<const void*>(&RunsUnderWine), &info, sizeof info);
+  const auto library = static_cast<platform::ModuleHandle>(info.AllocationBase);
+  const std::uint32_t libraryLength = platform::GetModuleFileNameA(library, path, sizeof path);
+  const std::string libraryPath = path;
+  char cut[8];
+  const std::uint32_t cutLength = platform::GetModuleFileNameA(nullptr, cut, sizeof cut);
+  const int created = platform::CreateDirectoryA(folder.c_str());
+  const std::uint32_t level =
+      platform::GetPrivateProfileIntA("Common", "LogLevel", 400, ini.c_str());
+  platform::SetInspection(nullptr);
+
+  EXPECT_EQ(host, inspection.hostPath);
+  EXPECT_EQ(hostLength, inspection.hostPath.size());
+  ASSERT_NE(queried, 0u);
+  EXPECT_NE(library, nullptr);
+  EXPECT_NE(library, platform::GetModuleHandleA(nullptr));
+  EXPECT_EQ(libraryPath, inspection.libraryPath);
+  EXPECT_EQ(libraryLength, inspection.libraryPath.size());
+  EXPECT_EQ(cutLength, sizeof cut);  // cut as the real call cuts
+  EXPECT_EQ(std::string(cut), inspection.hostPath.substr(0, sizeof cut - 1));
+  EXPECT_NE(created, 0);
+  EXPECT_FALSE(IsFolder(folder));
+  EXPECT_EQ(level, 700u);
+  EXPECT_EQ(inspection.profilesRead, std::vector<std::string>{ini});
+
+  // Cleared: the real module, a real folder.
+  ASSERT_GT(platform::GetModuleFileNameA(nullptr, path, sizeof path), 0u);
+  EXPECT_NE(std::string(path), inspection.hostPath);
+  EXPECT_NE(platform::CreateDirectoryA(folder.c_str()), 0);
+  EXPECT_TRUE(IsFolder(folder));
+  platform::GetPrivateProfileIntA("Common", "LogLevel", 400, ini.c_str());
+  EXPECT_EQ(inspection.profilesRead.size(), 1u);
 }
 
 // --- Shell path ------------------------------------------------

@@ -20,7 +20,7 @@
 #include <string>
 
 #include "platform/ini_reader.h"
-#include "platform/linux/inspection.h"
+#include "platform/inspection.h"
 #include "platform/platform.h"
 #include "platform/text_query.h"
 
@@ -29,19 +29,6 @@ namespace platform {
 const char kPathSeparator = '/';
 const char kFallbackTempFolder[] = "/tmp/TrelLog/";
 const int kOpenNoInherit = O_CLOEXEC;
-
-namespace {
-
-Inspection* inspection = nullptr;
-
-// The inspected library's module handle: any non-null value that is no
-// image's load base.
-const char inspectedLibrary = 0;
-const ModuleHandle kInspectedLibrary = const_cast<char*>(&inspectedLibrary);
-
-}  // namespace
-
-void SetInspection(Inspection* value) { inspection = value; }
 
 void* Malloc(std::size_t size) { return std::malloc(size); }
 
@@ -87,7 +74,7 @@ std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint3
 int CreateDirectoryA(const char* path) {
   // The report reads the folders from the log's plan; this only makes sure
   // an inspection never creates one.
-  if (inspection != nullptr) return 1;
+  if (Inspecting()) return 1;
   return mkdir(path, 0777) == 0 ? 1 : 0;
 }
 
@@ -104,8 +91,8 @@ std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_
   if (size == 0) return 0;
   std::string path;
   const bool host = module == nullptr || module == GetModuleHandleA(nullptr);
-  if (inspection != nullptr && (host || module == kInspectedLibrary)) {
-    path = host ? inspection->hostPath : inspection->libraryPath;
+  if (const std::string* inspected = InspectedModulePath(module, host)) {
+    path = *inspected;
   } else if (host) {
     char link[PATH_MAX];
     const ssize_t n = readlink("/proc/self/exe", link, sizeof link);
@@ -132,8 +119,8 @@ std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_
 
 std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info, std::size_t length) {
   if (length < sizeof *info) return 0;
-  if (inspection != nullptr) {
-    info->AllocationBase = kInspectedLibrary;
+  if (Inspecting()) {
+    info->AllocationBase = InspectedLibrary();
     return sizeof *info;
   }
   Dl_info found{};
@@ -151,7 +138,7 @@ std::uint32_t GetFileAttributesA(const char* path) {
 
 std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
                                     const char* fileName) {
-  if (inspection != nullptr) inspection->profilesRead.push_back(fileName);
+  NoteProfileRead(fileName);
   const auto fallback = static_cast<std::uint32_t>(defaultValue);
   // Only a plain file is read, as on Windows: a folder under the name made
   // std::ifstream throw from its read, and opening a FIFO would wait for a

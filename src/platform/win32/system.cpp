@@ -1,5 +1,5 @@
 // Process, heap, time, file and shell operations on Windows: each one is the
-// ANSI Win32 call of the same name.
+// ANSI Win32 call of the same name, but in the tool's inspection mode.
 // platform.h first: it includes the Windows headers in the order they need.
 #include "platform/platform.h"
 
@@ -8,6 +8,9 @@
 #include <fcntl.h>
 
 #include <cstdlib>
+
+#include "platform/inspection.h"
+#include "platform/text_query.h"
 
 namespace platform {
 
@@ -40,9 +43,18 @@ std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint3
   return ::GetLongPathNameA(shortPath, longPath, size);
 }
 
-int CreateDirectoryA(const char* path) { return ::CreateDirectoryA(path, nullptr); }
+int CreateDirectoryA(const char* path) {
+  // The report reads the folders from the log's plan; this only makes sure
+  // an inspection never creates one.
+  if (Inspecting()) return 1;
+  return ::CreateDirectoryA(path, nullptr);
+}
 
 std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_t size) {
+  const bool host = module == nullptr || module == ::GetModuleHandleA(nullptr);
+  if (const std::string* inspected = InspectedModulePath(module, host)) {
+    return size == 0 ? 0 : CopyModulePath(*inspected, buffer, size);
+  }
   const DWORD length = ::GetModuleFileNameA(module, buffer, size);
   // A cut path ends with a NUL from Vista on; XP (and Wine) fill all `size`
   // bytes without one. Terminate it so a cut path is a text everywhere.
@@ -53,6 +65,12 @@ std::uint32_t GetModuleFileNameA(ModuleHandle module, char* buffer, std::uint32_
 ModuleHandle GetModuleHandleA(const char* moduleName) { return ::GetModuleHandleA(moduleName); }
 
 std::size_t VirtualQuery(const void* address, MemoryBasicInformation* info, std::size_t length) {
+  if (Inspecting()) {
+    if (length < sizeof *info) return 0;
+    *info = {};
+    info->AllocationBase = InspectedLibrary();
+    return sizeof *info;
+  }
   return ::VirtualQuery(address, info, length);
 }
 
@@ -60,6 +78,7 @@ std::uint32_t GetFileAttributesA(const char* path) { return ::GetFileAttributesA
 
 std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int defaultValue,
                                     const char* fileName) {
+  NoteProfileRead(fileName);
   return ::GetPrivateProfileIntA(section, key, defaultValue, fileName);
 }
 

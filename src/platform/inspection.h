@@ -1,10 +1,12 @@
-// An inspection mode of the Linux backend, for the devicecode tool's report:
-// with it the log's set-up can be worked out for any host and library file,
-// and without creating anything. The plug-in never turns it on.
+// An inspection mode of the Linux and Win32 backends, for the devicecode
+// tool's report: with it the log's set-up can be worked out for any host and
+// library file, and without creating anything. The plug-in never turns it on.
 #pragma once
 
 #include <string>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace platform {
 
@@ -22,5 +24,17 @@ struct Inspection {
 // records the file it reads. Set and clear it on the thread that does the
 // work, with no other thread using the backend meanwhile.
 void SetInspection(Inspection* inspection);
+
+// --- For the backends: what an inspection answers in place of the system ---
+
+bool Inspecting();
+// The module every address belongs to while inspecting: any non-null value
+// that is no image's load base.
+ModuleHandle InspectedLibrary();
+// The path reported for `module` (`isHost`: it is the host's module), or null
+// when no inspection is set or the module is neither of the two.
+const std::string* InspectedModulePath(ModuleHandle module, bool isHost);
+// Notes a file GetPrivateProfileIntA reads, while inspecting.
+void NoteProfileRead(const char* fileName);
 
 }  // namespace platform
