@@ -137,11 +137,11 @@ void AddWarnings(const Choice& choice, const platform::AdapterInfo* chosen,
   }
 }
 
-// The adapter as the text report names it: its index and interface name, or
-// its description where the platform gives no name.
+// The adapter as the text report names it: its index and description, which
+// people recognise on every platform (Windows names an interface by a GUID;
+// a Linux description holds the interface's name).
 std::string Label(const AdapterReport& a) {
-  return std::to_string(a.index) + " (" +
-         EscapeControls(a.interfaceName.empty() ? a.description : a.interfaceName) + ")";
+  return std::to_string(a.index) + " (" + EscapeControls(a.description) + ")";
 }
 
 std::string Join(const std::vector<std::string>& items, const char* separator) {
