@@ -87,7 +87,7 @@ void PrintHelp() {
       "  1  --match: no adapter of this machine has that code\n"
       "  2  bad arguments\n"
       "  3  the plug-in could not be loaded or lacks an export (--explain: cannot be read)\n"
-      "  4  the plug-in returned no code\n"
+      "  4  the plug-in returned no code (adapter list unreadable, or out of memory)\n"
       "  5  standard output could not be written\n"
       "  6  --explain: the --host file cannot be read\n",
       DEVICECODE_DEFAULT_LIBRARY);
@@ -269,7 +269,9 @@ int main(int argc, char** argv) {
 
   char* code = getDeviceCode();
   if (code == nullptr) {
-    return Fail(kExitNoCode, "plug-in " + library + " returned no device code (out of memory)");
+    return Fail(kExitNoCode, "plug-in " + library +
+                                 " returned no device code (the network adapter list could not "
+                                 "be read, or memory ran out)");
   }
   std::printf("%s\n", code);
   freeBuffer(code);

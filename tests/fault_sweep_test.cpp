@@ -62,7 +62,6 @@ namespace fs = std::filesystem;
 using platform::fake::FaultMode;
 
 constexpr char kNicCode[] = "7598B725A578EE13656D280B6520F326";
-constexpr char kFallbackCode[] = "DBC9CCD83343AB144C3E8DC5AED5D461";
 constexpr char kFailure[] = "Initialize log model fail\n";
 constexpr char kDayLog[] = "Host/plugins/Logs/2024-03-05/host.log";
 
@@ -113,11 +112,9 @@ std::map<std::string, Expected> FailOnceDeviations() {
   }
   d["OutputDebugStringA#1"].debugLines = 1;
   d["OutputDebugStringA#2"].debugLines = 1;
-  // The physical strategy's list cannot be read: the fallback chooses.
-  d["GetAdaptersInfo#1"].code = kFallbackCode;
-  d["GetAdaptersInfo#2"].code = kFallbackCode;
-  // No memory for the list or the result: null, and no End line.
-  for (const char* call : {"Malloc#1", "Malloc#2"}) {
+  // No adapter list (its size query or its fill failed), no memory for the
+  // list or the result: null, and no End line.
+  for (const char* call : {"GetAdaptersInfo#1", "GetAdaptersInfo#2", "Malloc#1", "Malloc#2"}) {
     d[call].code.reset();
     d[call].end = false;
     d[call].debugLines = 1;

@@ -60,6 +60,7 @@ using ModuleHandle = void*;
 
 constexpr std::uint32_t kErrorSuccess = 0;
 constexpr std::uint32_t kErrorBufferOverflow = 111;
+constexpr std::uint32_t kErrorNoData = 232;
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10u;
 constexpr std::uint32_t kMaxPath = 260;
@@ -82,7 +83,8 @@ extern const int kOpenNoInherit;
 // Fills `buffer` with the adapter records chained through Next. With a
 // `*size` too small (0 included) returns kErrorBufferOverflow and stores the
 // size the list needs; with a buffer of that size fills it and returns
-// kErrorSuccess. Any other result is a failure (no adapters among them).
+// kErrorSuccess. kErrorNoData: there are no adapters. Any other result is a
+// failure: the list cannot be had.
 std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size);
 
 // What a record does not say about its adapter, for the support report:

@@ -28,8 +28,6 @@
 namespace platform {
 namespace {
 
-constexpr std::uint32_t kErrorNoData = 232;
-
 struct Interface {
   unsigned index;
   const char* name;
