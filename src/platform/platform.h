@@ -78,6 +78,34 @@ extern const char kFallbackTempFolder[];
 // with it so that a host's children never inherit the log.
 extern const int kOpenNoInherit;
 
+// --- The log file -------------------------------------------------------------
+
+// log4cpp's file appender opens its file by name: first in its constructor,
+// with flags that can be changed only afterwards, then at every roll-over
+// with the changed ones. So that every open is made with the final flags,
+// the appender is given `name`, under which nothing can be opened until
+// ActivateLogFile has run (Linux: "/proc/self/fd/N/FILE", N a descriptor
+// reserved for the file's folder, which then takes the folder); it opens the
+// file again after that. Where the platform cannot do this, `name` is the
+// path itself and the constructor's open is replaced by the second.
+struct LogFile {
+  std::string name;  // what the appender opens
+  int flags = 0;     // open flags to add to the appender's own
+  // The folder can be written by another user: a symlink there is never
+  // followed, and only a plain file of this user is accepted.
+  bool shared = false;
+  int reserved = -1;  // the descriptor `name` goes through
+  int folder = -1;    // the opened folder, until it takes `reserved`
+};
+LogFile PrepareLogFile(const std::string& path);
+// Makes `file.name` reach the file; false when it cannot.
+bool ActivateLogFile(const LogFile& file);
+// Whether the file open as `descriptor` may take the log's lines.
+bool AcceptLogFile(const LogFile& file, int descriptor);
+// Gives back what PrepareLogFile reserved; after ActivateLogFile, once the
+// file is closed or about to be.
+void ReleaseLogFile(const LogFile& file);
+
 // --- Network adapters -------------------------------------------------------
 
 // Fills `buffer` with the adapter records chained through Next. With a

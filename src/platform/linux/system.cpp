@@ -189,6 +189,54 @@ int PathRemoveFileSpecA(char* path) {
   return 1;
 }
 
+LogFile PrepareLogFile(const std::string& path) {
+  LogFile file;
+  file.name = path;
+  file.flags = O_CLOEXEC;
+  const std::size_t slash = path.rfind('/');
+  const std::string folderPath = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  file.folder = open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat folder {};
+  if (file.folder >= 0 && fstat(file.folder, &folder) == 0 &&
+      ((folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 || folder.st_uid != geteuid())) {
+    // A sticky /tmp among them: another user may have planted a symlink or
+    // a file under the log's name.
+    file.shared = true;
+    file.flags |= O_NOFOLLOW;
+  }
+  // The number the folder will take; a non-folder until then, so that the
+  // name opens nothing.
+  file.reserved = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const std::string reservedName = "/proc/self/fd/" + std::to_string(file.reserved);
+  if (file.folder < 0 || file.reserved < 0 || access(reservedName.c_str(), F_OK) != 0) {
+    // No /proc: the file is opened by its path, first without the flags.
+    if (file.folder >= 0) close(file.folder);
+    if (file.reserved >= 0) close(file.reserved);
+    file.folder = file.reserved = -1;
+    return file;
+  }
+  file.name = reservedName + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
+  return file;
+}
+
+bool ActivateLogFile(const LogFile& file) {
+  if (file.reserved < 0) return true;
+  const bool moved = dup3(file.folder, file.reserved, O_CLOEXEC) == file.reserved;
+  close(file.folder);
+  return moved;
+}
+
+bool AcceptLogFile(const LogFile& file, int descriptor) {
+  if (!file.shared) return true;
+  struct stat status {};
+  return fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid();
+}
+
+void ReleaseLogFile(const LogFile& file) {
+  // The folder's own descriptor is gone: ActivateLogFile closed it.
+  if (file.reserved >= 0) close(file.reserved);
+}
+
 void OutputDebugStringA(const char* text) {
   // No openlog: the host's own syslog identity and options stay as they are.
   syslog(LOG_USER | LOG_DEBUG, "%s", text);
