@@ -136,13 +136,13 @@ class FaultSweepTest : public testing::Test {
     char pattern[] = "/tmp/fault_sweep.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
-    fallbackExisted_ = fs::exists(platform::kFallbackTempFolder);
+    fallbackExisted_ = fs::exists(platform::GetFallbackTempFolder());
   }
   void TearDown() override {
     devicecode::ResetLoggerForTesting();
     fs::remove_all(root_);
     // Failing the temporary-folder query makes the fixed fallback folder.
-    if (!fallbackExisted_) fs::remove_all(platform::kFallbackTempFolder);
+    if (!fallbackExisted_) fs::remove_all(platform::GetFallbackTempFolder());
   }
 
   void Arrange() {
@@ -154,7 +154,7 @@ class FaultSweepTest : public testing::Test {
     std::ofstream(root_ / "Host/Config/OrvenOption.ini") << "[Common]\nLogLevel=600\n";
     std::ofstream(root_ / "Temp/OrvenOption.ini") << "[Common]\nLogLevel=800\n";
     std::ofstream(root_ / "Host/plugins/dev/plugin.ini") << "[Common]\nLogLevel=700\n";
-    fs::remove(fs::path(platform::kFallbackTempFolder) / "TrelLog.log");
+    fs::remove(fs::path(platform::GetFallbackTempFolder()) / "TrelLog.log");
 
     devicecode::ResetLoggerForTesting();
     platform::fake::Reset();
@@ -202,7 +202,7 @@ class FaultSweepTest : public testing::Test {
         o.logs[name] = ReadAll(entry.path());
       }
     }
-    const fs::path fallbackLog = fs::path(platform::kFallbackTempFolder) / "TrelLog.log";
+    const fs::path fallbackLog = fs::path(platform::GetFallbackTempFolder()) / "TrelLog.log";
     if (fs::exists(fallbackLog)) o.logs[fallbackLog.string()] = ReadAll(fallbackLog);
     return o;
   }
@@ -228,7 +228,7 @@ class FaultSweepTest : public testing::Test {
   static void ExpectOnlyAllowedLogs(const Outcome& o) {
     for (const auto& [name, text] : o.logs) {
       EXPECT_TRUE(kAllowedLogs.count(name) != 0 ||
-                  name == fs::path(platform::kFallbackTempFolder) / "TrelLog.log")
+                  name == fs::path(platform::GetFallbackTempFolder()) / "TrelLog.log")
           << name;
       EXPECT_TRUE(text.empty() || text.back() == '\n') << name << ": " << text;
       EXPECT_EQ(Count(text, "\n"), Count(text, kBeginMessage) + Count(text, kEndMessage)) << name;

@@ -64,7 +64,7 @@ int DiscoverLogEnvironment(std::string& categoryName, std::string& logFolder,
     platform::GetLongPathNameA(buffer, buffer, kPathSize);
     tempFolder = buffer;
   } else {
-    tempFolder = platform::kFallbackTempFolder;
+    tempFolder = platform::GetFallbackTempFolder();
     platform::CreateDirectoryA(tempFolder.c_str());
   }
 

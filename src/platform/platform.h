@@ -70,8 +70,9 @@ constexpr std::uint32_t kMaxPath = 260;
 extern const char kPathSeparator;
 
 // The log's fixed fallback folder, used when the temporary folder cannot be
-// had: "C:\\TrelLog\\" on Windows and in the fake, "/tmp/TrelLog/" on Linux.
-extern const char kFallbackTempFolder[];
+// had: "C:\\TrelLog\\" on Windows and in the fake; on Linux "TrelLog/" in the
+// user's private folder (see GetTempPathA), since /tmp is shared by all users.
+std::string GetFallbackTempFolder();
 
 // An open(2) flag that keeps a descriptor out of child processes
 // (O_CLOEXEC; _O_NOINHERIT with the Windows runtime). The log file is opened
@@ -141,9 +142,10 @@ std::uint32_t GetCurrentProcessId();
 // Nonzero on success, with `*sessionId` set to the process's session.
 int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId);
 // Writes the temporary folder, ending with the separator, and returns its
-// length; returns 0 on failure, or the size needed (more than `size`) when
-// `size` is too small. The buffer's content is then unspecified: Windows
-// versions differ (some clear it), so a caller must compare the result with
+// length (Linux: $TMPDIR when it is an absolute path to a folder, else the
+// user's private folder: $XDG_RUNTIME_DIR, else /tmp/devicecode-<uid>/); returns 0 on failure, or
+// the size needed (more than `size`) when `size` is too small. The buffer's content is then
+// unspecified: Windows versions differ (some clear it), so a caller must compare the result with
 // the size.
 std::uint32_t GetTempPathA(std::uint32_t size, char* buffer);
 // Writes the long form of `shortPath` into `longPath` (they may be the same

@@ -20,12 +20,14 @@
 namespace platform {
 
 #ifdef DEVICECODE_FAKE_ON_DISK
-const char kFallbackTempFolder[] = "/tmp/TrelLog/";
+const char kFallbackFolder[] = "/tmp/TrelLog/";
 const int kOpenNoInherit = O_CLOEXEC;
 #else
-const char kFallbackTempFolder[] = "C:\\TrelLog\\";
+const char kFallbackFolder[] = "C:\\TrelLog\\";
 const int kOpenNoInherit = 0;
 #endif
+
+std::string GetFallbackTempFolder() { return kFallbackFolder; }
 
 namespace fake {
 namespace {

@@ -12,6 +12,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +28,6 @@
 namespace platform {
 
 const char kPathSeparator = '/';
-const char kFallbackTempFolder[] = "/tmp/TrelLog/";
 const int kOpenNoInherit = O_CLOEXEC;
 
 namespace {
@@ -68,11 +68,58 @@ int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId) {
   return 1;
 }
 
+namespace {
+
+// A folder that only this user can change: a real folder (no symlink) that
+// the effective user owns and nobody else may write.
+bool IsPrivateFolder(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+         status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The user's private folder, ending with "/": $XDG_RUNTIME_DIR, else
+// /tmp/devicecode-<uid>/ made with mode 0700. A /tmp/devicecode-<uid> that
+// another user made first (or a symlink there) is never used; a fresh
+// /tmp/devicecode-<uid>.XXXXXX is made instead. Empty when none can be had.
+std::string PrivateFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/' && IsPrivateFolder(runtime)) {
+    std::string folder = runtime;
+    return folder.back() == '/' ? folder : folder + '/';
+  }
+  const std::string folder = "/tmp/devicecode-" + std::to_string(geteuid());
+  if ((mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) && IsPrivateFolder(folder)) {
+    return folder + '/';
+  }
+  std::string unique = folder + ".XXXXXX";
+  if (mkdtemp(&unique[0]) == nullptr) return {};
+  return unique + '/';
+}
+
+}  // namespace
+
 std::uint32_t GetTempPathA(std::uint32_t size, char* buffer) {
+  // Only an absolute path to a folder counts: a relative one would name a
+  // folder of whatever the host's working directory is.
   const char* variable = std::getenv("TMPDIR");
-  std::string folder = variable != nullptr && *variable != '\0' ? variable : "/tmp/";
-  if (folder.back() != '/') folder += '/';
+  struct stat status {};
+  std::string folder;
+  if (variable != nullptr && variable[0] == '/' && stat(variable, &status) == 0 &&
+      S_ISDIR(status.st_mode)) {
+    folder = variable;
+    if (folder.back() != '/') folder += '/';
+  } else {
+    folder = PrivateFolder();
+    if (folder.empty()) return 0;
+  }
   return CopyOut(folder, buffer, size);
+}
+
+std::string GetFallbackTempFolder() {
+  std::string folder = PrivateFolder();
+  return folder.empty() ? "/tmp/devicecode-" + std::to_string(geteuid()) + "/TrelLog/"
+                        : folder + "TrelLog/";
 }
 
 std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint32_t size) {
@@ -165,10 +212,12 @@ std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int de
   } closer{fd};
   struct stat status {};
   if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return fallback;
+  // At most kMaxProfileSize bytes: a huge (or sparse) file costs no more.
   std::string text;
   char chunk[4096];
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
+  while (text.size() < kMaxProfileSize) {
+    const std::size_t wanted = std::min(sizeof chunk, kMaxProfileSize - text.size());
+    const ssize_t n = read(fd, chunk, wanted);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return fallback;
     if (n == 0) break;

@@ -12,8 +12,9 @@
 namespace platform {
 
 const char kPathSeparator = '\\';
-const char kFallbackTempFolder[] = "C:\\TrelLog\\";
 const int kOpenNoInherit = _O_NOINHERIT;
+
+std::string GetFallbackTempFolder() { return "C:\\TrelLog\\"; }
 
 // The CRT linked into this module: its heap is the library's own, whatever
 // runtime the host uses.
