@@ -1,6 +1,7 @@
 // A console reporter that ends with each benchmark's time as a ratio of a
 // baseline measured in the same run. Benchmarks name their baseline with the
-// label "baseline:NAME"; NAME is the baseline's own benchmark name. Times are
+// label "baseline:NAME", or "baseline:NAME,NAME2,..." for several; NAME is
+// the baseline's own benchmark name. Times are
 // wall-clock time per iteration, so for a benchmark run on several threads the
 // ratio to its single-thread run is the inverse of the throughput gained.
 #pragma once
@@ -28,11 +29,19 @@ class RatioReporter : public benchmark::ConsoleReporter {
 
   void Finalize() override {
     ConsoleReporter::Finalize();
-    for (const auto& [name, base] : baseline_) {
-      const auto found = time_.find(base);
-      if (found == time_.end() || found->second <= 0) continue;
-      std::printf("ratio %-48s %6.3fx  of %s\n", name.c_str(), time_[name] / found->second,
-                  base.c_str());
+    for (const auto& [name, bases] : baseline_) {
+      std::size_t start = 0;
+      for (;;) {
+        const std::size_t comma = bases.find(',', start);
+        const std::string base = bases.substr(start, comma - start);
+        const auto found = time_.find(base);
+        if (found != time_.end() && found->second > 0) {
+          std::printf("ratio %-48s %6.3fx  of %s\n", name.c_str(), time_[name] / found->second,
+                      base.c_str());
+        }
+        if (comma == std::string::npos) break;
+        start = comma + 1;
+      }
     }
   }
 

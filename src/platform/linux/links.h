@@ -20,12 +20,13 @@ struct Link {
   std::string parentBus;              // IFLA_PARENT_DEV_BUS_NAME (kernel 5.14+)
   std::string parentDevice;           // IFLA_PARENT_DEV_NAME (kernel 5.14+)
   std::string kind;                   // IFLA_INFO_KIND: veth, bridge, tun, ...
+  std::string driver;                 // for a link with a parent: its driver, as ethtool says
   bool hasIpv4 = false;
 };
 
 // The records for `links` (Next unset), in the order given. A link with a
-// parent device is hardware; so is none other when the kernel names parents
-// (some link has one). Where no link has one (a kernel before 5.14, or
+// parent device is hardware, described with its driver; no other is when the
+// kernel names parents (some link has one). Where no link has one (a kernel before 5.14, or
 // software links only) the sysfs tree under `sysfsRoot` ("/sys") judges, but
 // only when its class/net folder lists exactly these links under these
 // indexes: a /sys mounted for another network namespace shows that
