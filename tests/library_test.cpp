@@ -200,9 +200,13 @@ TEST(CommandLineTest, ErrorsNameTheCulpritOnOneLine) {
       {"twice", cli + " --library a --library b", "--library given twice", 2},
       {"value for a flag", cli + " --version=1", "--version takes no value", 2},
       {"full stdout", cli + " --version", "cannot write to standard output", 5, "/dev/full"},
-      // The log file takes the last descriptor: the adapter list cannot be
-      // read, which is no code, not the code of a machine without adapters.
-      {"no descriptor left", "sh -c \"ulimit -n 4 && exec " + cli + "\"",
+      // The log file takes the last descriptor (those inherited beyond the
+      // standard three are closed first): the adapter list cannot be read,
+      // which is no code, not the code of a machine without adapters.
+      {"no descriptor left",
+       "bash -c 'cd /proc/$$/fd && for fd in *; do ((fd > 2)) && eval \"exec $fd>&-\"; done; "
+       "ulimit -n 4 && exec \"$0\"' " +
+           cli,
        "returned no device code (the network adapter list could not be read", 4},
       {"code too short", cli + " --match 0123", "--match needs a device code of 32 hex", 2},
       {"code not hex", cli + " --match " + std::string(32, 'G'), "not '" + std::string(32, 'G'), 2},
