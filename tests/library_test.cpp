@@ -202,7 +202,8 @@ TEST(CommandLineTest, ErrorsNameTheCulpritOnOneLine) {
       {"full stdout", cli + " --version", "cannot write to standard output", 5, "/dev/full"},
       // The log file takes the last descriptor (those inherited beyond the
       // standard three are closed first): the adapter list cannot be read,
-      // which is no code, not the code of a machine without adapters.
+      // which is no code, not the code of a machine without adapters. A
+      // sanitizer's runtime needs descriptors of its own: not run there.
       {"no descriptor left",
        "bash -c 'cd /proc/$$/fd && for fd in *; do ((fd > 2)) && eval \"exec $fd>&-\"; done; "
        "ulimit -n 4 && exec \"$0\"' " +
@@ -227,6 +228,7 @@ TEST(CommandLineTest, ErrorsNameTheCulpritOnOneLine) {
        "/dev/full"},
   };
   for (const Case& c : cases) {
+    if (std::string(c.name) == "no descriptor left" && DEVICECODE_SANITIZE[0] != '\0') continue;
     int status = -1;
     const std::string err = RunCommand(
         c.command + " 2>&1 >" + (c.stdoutTo != nullptr ? c.stdoutTo : stdoutFile), &status);
