@@ -135,7 +135,17 @@ std::unique_ptr<log4cpp::Layout> MakeLayout(const char* pattern) {
 }
 
 std::unique_ptr<LogFileAppender> OpenLogFile(const std::string& path) {
-  auto appender = std::make_unique<LogFileAppender>(platform::PrepareLogFile(path));
+  const platform::LogFile file = platform::PrepareLogFile(path);
+  std::unique_ptr<LogFileAppender> appender;
+  try {
+    appender = std::make_unique<LogFileAppender>(file);
+  } catch (...) {
+    // Out of memory before the appender took the file: give back what was
+    // reserved for it.
+    platform::ActivateLogFile(file);
+    platform::ReleaseLogFile(file);
+    throw;
+  }
   if (!appender->IsOpen()) appender.reset();
   return appender;
 }

@@ -244,6 +244,11 @@ LogFile PrepareLogFile(const std::string& path) {
   file.flags = O_CLOEXEC;
   const std::size_t slash = path.rfind('/');
   const std::string folderPath = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string fileName = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  // Every text is made before a descriptor is taken, so that running out of
+  // memory cannot leave one behind.
+  std::string name;
+  name.reserve(sizeof "/proc/self/fd/2147483647/" + fileName.size());
   file.folder = open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
   struct stat folder {};
   if (file.folder >= 0 && fstat(file.folder, &folder) == 0 &&
@@ -256,15 +261,19 @@ LogFile PrepareLogFile(const std::string& path) {
   // The number the folder will take; a non-folder until then, so that the
   // name opens nothing.
   file.reserved = open("/dev/null", O_RDONLY | O_CLOEXEC);
-  const std::string reservedName = "/proc/self/fd/" + std::to_string(file.reserved);
-  if (file.folder < 0 || file.reserved < 0 || access(reservedName.c_str(), F_OK) != 0) {
+  char reservedName[32];
+  std::snprintf(reservedName, sizeof reservedName, "/proc/self/fd/%d", file.reserved);
+  if (file.folder < 0 || file.reserved < 0 || access(reservedName, F_OK) != 0) {
     // No /proc: the file is opened by its path, first without the flags.
     if (file.folder >= 0) close(file.folder);
     if (file.reserved >= 0) close(file.reserved);
     file.folder = file.reserved = -1;
     return file;
   }
-  file.name = reservedName + "/" + path.substr(slash == std::string::npos ? 0 : slash + 1);
+  name = reservedName;
+  name += '/';
+  name += fileName;
+  file.name.swap(name);
   return file;
 }
 
