@@ -143,10 +143,10 @@ std::uint32_t GetCurrentProcessId();
 int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId);
 // Writes the temporary folder, ending with the separator, and returns its
 // length (Linux: $TMPDIR when it is an absolute path to a folder, else the
-// user's private folder: $XDG_RUNTIME_DIR, else /tmp/devicecode-<uid>/); returns 0 on failure, or
-// the size needed (more than `size`) when `size` is too small. The buffer's content is then
-// unspecified: Windows versions differ (some clear it), so a caller must compare the result with
-// the size.
+// user's private folder: $XDG_RUNTIME_DIR, else /tmp/devicecode-<uid>/);
+// returns 0 on failure, or the size needed (more than `size`) when `size` is
+// too small. The buffer's content is then unspecified: Windows versions
+// differ (some clear it), so a caller must compare the result with the size.
 std::uint32_t GetTempPathA(std::uint32_t size, char* buffer);
 // Writes the long form of `shortPath` into `longPath` (they may be the same
 // buffer); returns its length, or 0 on failure (the target is then unchanged).
