@@ -22,9 +22,7 @@ namespace {
 // What GetDeviceCode does without its two log lines.
 void BM_BareComputation(benchmark::State& state) {
   for (auto _ : state) {
-    std::string text = devicecode::GetPhysicalMacText();
-    if (text.empty()) text = devicecode::GetFallbackMacText();
-    const auto code = devicecode::ComputeDeviceCode(text);
+    const auto code = devicecode::ComputeDeviceCode(devicecode::GetMacText().value_or(""));
     char* buffer = static_cast<char*>(platform::Malloc(code.size()));
     std::memcpy(buffer, code.data(), code.size());
     benchmark::DoNotOptimize(buffer);

@@ -4,6 +4,7 @@
 // plug-in exports nothing but the code.
 #include <cctype>
 #include <cstdio>
+#include <optional>
 #include <string>
 
 #include "devicecode.h"
@@ -20,6 +21,8 @@ constexpr int kExitNo = 1;  // --match: no adapter has that code
 constexpr int kExitUsage = 2;
 constexpr int kExitNoPlugin = 3;  // cannot be loaded, lacks an export, or (--explain) unreadable
 constexpr int kExitNoCode = 4;    // the plug-in returned no code
+// Why no code comes, when the library's enumeration says so.
+const std::string kListUnreadable = "the network adapter list could not be read";
 constexpr int kExitNoOutput = 5;  // standard output could not be written
 constexpr int kExitNoHost = 6;    // --explain: the --host file cannot be read
 
@@ -79,8 +82,8 @@ void PrintHelp() {
       "  0  the code was printed (--match: an adapter has that code)\n"
       "  1  --match: no adapter of this machine has that code\n"
       "  2  bad arguments\n"
-      "  3  the plug-in could not be loaded or lacks an export\n"
-      "  4  the plug-in returned no code\n"
+      "  3  the plug-in could not be loaded or lacks an export (--explain: cannot be read)\n"
+      "  4  the plug-in returned no code (adapter list unreadable, or out of memory)\n"
       "  5  standard output could not be written\n"
       "  6  --explain: the --host file cannot be read\n",
       DEVICECODE_DEFAULT_LIBRARY);
@@ -190,17 +193,19 @@ int Explain(const Options& options) {
   LoadResult loaded = LoadChosenPlugin(options);
   if (!loaded.error.empty()) return Fail(kExitNoPlugin, loaded.error);
   devicecode::UnloadPlugin(loaded.plugin);  // checked, never called
-  devicecode::Report report = devicecode::ExplainAdapters();
-  report.log = devicecode::ExplainLog(host.path, loaded.path);
+  std::optional<devicecode::Report> report = devicecode::ExplainAdapters();
+  if (!report) return Fail(kExitNoCode, kListUnreadable);
+  report->log = devicecode::ExplainLog(host.path, loaded.path);
   const std::string text =
-      options.json ? devicecode::FormatJson(report) : devicecode::FormatText(report);
+      options.json ? devicecode::FormatJson(*report) : devicecode::FormatText(*report);
   std::fwrite(text.data(), 1, text.size(), stdout);
   return Flushed();
 }
 
 int Match(const Options& options) {
-  const devicecode::MatchAnswer answer =
-      devicecode::AnswerMatch(devicecode::ExplainAdapters(), options.match);
+  const std::optional<devicecode::Report> report = devicecode::ExplainAdapters();
+  if (!report) return Fail(kExitNoCode, kListUnreadable);
+  const devicecode::MatchAnswer answer = devicecode::AnswerMatch(*report, options.match);
   std::fwrite(answer.text.data(), 1, answer.text.size(), stdout);
   return Flushed(answer.found ? kExitOk : kExitNo);
 }
@@ -209,10 +214,10 @@ int Match(const Options& options) {
 // adapter qualified (every such machine shares the code). The tool's own
 // run of the selection says which, when it gave the plug-in's code.
 void WarnIfWeak(const std::string& code) {
-  const devicecode::Report report = devicecode::ExplainAdapters();
-  if (report.deviceCode != code) return;
+  const std::optional<devicecode::Report> report = devicecode::ExplainAdapters();
+  if (!report || report->deviceCode != code) return;
   for (const char* weak : {"no-adapter-qualified", "fallback-decided"}) {
-    if (const devicecode::Warning* warning = devicecode::FindWarning(report, weak)) {
+    if (const devicecode::Warning* warning = devicecode::FindWarning(*report, weak)) {
       Say("warning: " + warning->message + " (see devicecode --explain)");
       return;
     }
@@ -240,7 +245,8 @@ int main(int argc, char** argv) {
   if (!loaded.error.empty()) return Fail(kExitNoPlugin, loaded.error);
   char* code = loaded.plugin.getDeviceCode();
   if (code == nullptr) {
-    return Fail(kExitNoCode, "plug-in " + loaded.path + " returned no device code (out of memory)");
+    return Fail(kExitNoCode, "plug-in " + loaded.path + " returned no device code (" +
+                                 kListUnreadable + ", or memory ran out)");
   }
   const std::string text = code;
   loaded.plugin.freeBuffer(code);

@@ -226,14 +226,11 @@ Report ExplainAdapterList(const platform::AdapterInfo* first) {
   return report;
 }
 
-Report ExplainAdapters() {
-  Report report;
-  bool listed = false;
-  EnumerateAdapters([&](const platform::AdapterInfo* first) {
-    report = ExplainAdapterList(first);
-    listed = true;
-  });
-  if (!listed) report = ExplainAdapterList(nullptr);
+std::optional<Report> ExplainAdapters() {
+  Report report = ExplainAdapterList(nullptr);
+  const AdapterList read = EnumerateAdapters(
+      [&report](const platform::AdapterInfo* first) { report = ExplainAdapterList(first); });
+  if (read == AdapterList::kUnreadable) return std::nullopt;
   return report;
 }
 

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -80,8 +81,9 @@ struct Report {
 
 // The adapter part over a chain of records (null: the platform gave none).
 Report ExplainAdapterList(const platform::AdapterInfo* first);
-// The same over this machine's list.
-Report ExplainAdapters();
+// The same over this machine's list; nothing when the list cannot be read
+// (the library then gives no code either).
+std::optional<Report> ExplainAdapters();
 
 // The log part for a host and a library at these paths. Creates and writes
 // nothing; session and process numbers in the category name are this

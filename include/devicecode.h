@@ -25,8 +25,11 @@ extern "C" {
  * NUL, in a new 33-byte buffer from the library's own heap. Give the buffer
  * back with FreeBuffer, never with another release function.
  *
- * Returns NULL only when memory is exhausted. A machine without a usable
- * adapter still gets a code: the digest of the empty text,
+ * Returns NULL when the network adapter list cannot be read (a failed system
+ * call, for instance with no file descriptor left, or a list that kept
+ * changing while it was read) and when memory is exhausted: a failure is
+ * never reported as a code. A machine that has no adapters, or none that
+ * qualifies, still gets a code: the digest of the empty text,
  * D41D8CD98F00B204E9800998ECF8427E. Safe to call from several threads. */
 DEVICECODE_API char* GetDeviceCode(void);
 

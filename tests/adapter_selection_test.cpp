@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
+
 #include "adapter_list.h"
 #include "platform/fake/fake_platform.h"
 
@@ -138,33 +140,43 @@ class EnumerationTest : public testing::Test {
   void TearDown() override { EXPECT_EQ(platform::fake::Get().liveAllocations, 0u); }
 };
 
-TEST_F(EnumerationTest, ReadsTheList) {
-  EXPECT_EQ(devicecode::GetPhysicalMacText(), "001A2B3C4D5E");
-  EXPECT_EQ(devicecode::GetFallbackMacText(), "001A2B3C4D5E");
-  EXPECT_EQ(platform::fake::Get().adapterCalls, 4u);
-}
-
-TEST_F(EnumerationTest, NoAdaptersEndsAfterOneCall) {
-  platform::fake::Get().adapters.clear();
-  EXPECT_EQ(devicecode::GetPhysicalMacText(), "");
-  EXPECT_EQ(devicecode::GetFallbackMacText(), "");
+TEST_F(EnumerationTest, BothStrategiesShareOneList) {
+  EXPECT_EQ(devicecode::GetMacText(), "001A2B3C4D5E");
+  EXPECT_EQ(platform::fake::Get().adapterCalls, 2u);
+  // The physical strategy finds nothing; the fallback reads the same list.
+  platform::fake::Get().adapters = {MakeRecord({"Virtual", kOtherMac, 1})};
+  platform::fake::Get().adapterCalls = 0;
+  EXPECT_EQ(devicecode::GetMacText(), "02000000000A");
   EXPECT_EQ(platform::fake::Get().adapterCalls, 2u);
 }
 
-TEST_F(EnumerationTest, FailedCallsGiveTheEmptyText) {
+TEST_F(EnumerationTest, NoAdaptersGiveTheEmptyText) {
+  platform::fake::Get().adapters.clear();
+  EXPECT_EQ(devicecode::GetMacText(), "");
+  EXPECT_EQ(platform::fake::Get().adapterCalls, 1u);
+}
+
+// Only "no adapters" is an answer; every other result means the list is
+// unknown, and a code made from it would be some other machine's.
+TEST_F(EnumerationTest, CallResults) {
+  constexpr std::uint32_t kNoData = platform::kErrorNoData;
+  constexpr std::uint32_t kOverflow = platform::kErrorBufferOverflow;
   struct Case {
     const char* name;
     bool overrideFirst;
     std::uint32_t first;
     bool overrideSecond;
     std::uint32_t second;
+    std::optional<std::string> text;
     std::uint64_t calls;
   };
   const Case cases[] = {
-      {"FirstSucceedsWithoutBuffer", true, platform::kErrorSuccess, false, 0, 1},
-      {"FirstFails", true, 87, false, 0, 1},
-      {"SecondOverflows", false, 0, true, platform::kErrorBufferOverflow, 2},
-      {"SecondFails", false, 0, true, 31, 2},
+      {"FirstSucceedsWithoutBuffer", true, platform::kErrorSuccess, false, 0, std::nullopt, 1},
+      {"FirstFails", true, 87, false, 0, std::nullopt, 1},
+      {"FirstSaysNoAdapters", true, kNoData, false, 0, "", 1},
+      {"SecondFails", false, 0, true, 31, std::nullopt, 2},
+      {"SecondSaysNoAdapters", false, 0, true, kNoData, "", 2},
+      {"SecondAlwaysOverflows", false, 0, true, kOverflow, std::nullopt, 5},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.name);
@@ -174,21 +186,28 @@ TEST_F(EnumerationTest, FailedCallsGiveTheEmptyText) {
     s.firstResult = c.first;
     s.overrideSecondResult = c.overrideSecond;
     s.secondResult = c.second;
-    EXPECT_EQ(devicecode::GetPhysicalMacText(), "");
+    EXPECT_EQ(devicecode::GetMacText(), c.text);
     EXPECT_EQ(s.adapterCalls, c.calls);
   }
 }
 
-TEST_F(EnumerationTest, ListGrownBetweenCallsIsNotRetried) {
+TEST_F(EnumerationTest, ListGrownBetweenCallsIsAskedForAgain) {
   platform::fake::Get().appearBetweenCalls = {MakeRecord({"NIC 2", kOtherMac, 1})};
-  EXPECT_EQ(devicecode::GetPhysicalMacText(), "");
-  EXPECT_EQ(platform::fake::Get().adapterCalls, 2u);
+  EXPECT_EQ(devicecode::GetMacText(), "001A2B3C4D5E");
+  EXPECT_EQ(platform::fake::Get().adapterCalls, 3u);
+}
+
+TEST_F(EnumerationTest, ListThatKeepsGrowingIsUnreadable) {
+  platform::fake::Get().appearBetweenCalls = {MakeRecord({"NIC 2", kOtherMac, 1})};
+  platform::fake::Get().growingCalls = 1000;
+  EXPECT_EQ(devicecode::GetMacText(), std::nullopt);
+  EXPECT_EQ(platform::fake::Get().adapterCalls, 5u);
 }
 
 TEST_F(EnumerationTest, ExhaustedHeapIsNotMistakenForNoAdapter) {
   platform::fake::Get().faultMode = platform::fake::FaultMode::kFailFrom;
   platform::fake::Get().faultStep = 2;  // the list buffer's Malloc
-  EXPECT_THROW(devicecode::GetPhysicalMacText(), std::bad_alloc);
+  EXPECT_THROW(devicecode::GetMacText(), std::bad_alloc);
 }
 
 }  // namespace

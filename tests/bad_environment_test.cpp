@@ -68,7 +68,7 @@ struct Case {
   Layout layout;
   // Changes the case folder before the run (INI files and the like).
   std::function<void(const fs::path& root)> arrange;
-  std::string tmpdir;                 // relative to the case folder; "" : /tmp
+  std::string tmpdir;                 // relative to the case folder; "": /tmp; "-": unset
   std::vector<std::string> readOnly;  // folders mounted read-only
   std::string log;                    // where the log file must be; "" : nowhere
   std::size_t lines;                  // its Begin and End lines
@@ -112,9 +112,12 @@ class BadEnvironmentTest : public testing::Test {
       script += "mount --bind " + path + " " + path + "; mount -o remount,ro,bind " + path + " " +
                 path + "; ";
     }
+    // The user's private folder is the one under /tmp, whatever the session.
+    script += "unset XDG_RUNTIME_DIR; ";
     const std::string tmpdir = c.tmpdir.empty() ? "/tmp" : (root / c.tmpdir).string();
-    script += "TMPDIR=" + Quote(tmpdir) + " " + Quote((root / l.host).string()) + " " +
-              Quote((root / l.library).string()) + " 1; echo tmp:; cd /tmp; find . -mindepth 1";
+    script += (c.tmpdir == "-" ? std::string("unset TMPDIR; ") : "TMPDIR=" + Quote(tmpdir) + " ") +
+              Quote((root / l.host).string()) + " " + Quote((root / l.library).string()) +
+              " 1; echo tmp:; cd /tmp; find . -mindepth 1";
     int status = -1;
     const std::string output = RunShell("unshare -m sh -c " + Quote(script) + " 2>&1", &status);
     ASSERT_EQ(status, 0) << output;
@@ -172,6 +175,7 @@ const char kLevel600[] = "[Common]\nLogLevel=600\n";
 TEST_F(BadEnvironmentTest, EachGivesTheCodeAndTheDocumentedFallback) {
   const std::string day = "App/plugins/Logs/" + Today() + "/host.log";
   const std::string longTemp = "Temp/" + std::string(120, 'a') + "/" + std::string(150, 'b');
+  const std::string privateFolder = "devicecode-" + std::to_string(geteuid());
   const auto level600 = [](const fs::path& root) {
     WriteFile(root / "App/plugins/dev/plugin.ini", kLevel600);
   };
@@ -202,7 +206,7 @@ TEST_F(BadEnvironmentTest, EachGivesTheCodeAndTheDocumentedFallback) {
        {},
        day,
        2,
-       {"TrelLog"}},
+       {privateFolder, privateFolder + "/TrelLog"}},
       {"TmpdirPast260BytesAndUnwritableLogs",
        {},
        [&](const fs::path& root) {
@@ -211,10 +215,19 @@ TEST_F(BadEnvironmentTest, EachGivesTheCodeAndTheDocumentedFallback) {
        },
        longTemp,
        {"App/plugins"},
-       "/tmp/TrelLog/host.log",
+       "/tmp/" + privateFolder + "/TrelLog/host.log",
        2,
-       {"TrelLog", "TrelLog/host.log"}},
-      {"UnsetTmpdirGoesToTmp", {}, level600, "", {"App/plugins"}, "/tmp/host.log", 2, {"host.log"}},
+       {privateFolder, privateFolder + "/TrelLog", privateFolder + "/TrelLog/host.log"}},
+      {"TmpdirTmpGoesToTmp", {}, level600, "", {"App/plugins"}, "/tmp/host.log", 2, {"host.log"}},
+      // /tmp is shared: without $TMPDIR the log goes to the user's own folder.
+      {"UnsetTmpdirGoesToThePrivateFolder",
+       {},
+       level600,
+       "-",
+       {"App/plugins"},
+       "/tmp/" + privateFolder + "/host.log",
+       2,
+       {privateFolder, privateFolder + "/host.log"}},
       // An INI "file" that is a folder counts as present and reads as empty.
       {"IniFileIsAFolder",
        {},
@@ -258,7 +271,7 @@ TEST_F(BadEnvironmentTest, EachGivesTheCodeAndTheDocumentedFallback) {
        day,
        2,
        {}},
-      // 16 MiB of comments before the section: read whole.
+      // 16 MiB of comments before the section: only the first MiB is read.
       {"HugeIniFile",
        {},
        [](const fs::path& root) {
@@ -270,7 +283,7 @@ TEST_F(BadEnvironmentTest, EachGivesTheCodeAndTheDocumentedFallback) {
        "Temp",
        {},
        day,
-       2,
+       0,
        {}},
       {"HostPathWithDotsAndSpaces",
        dotted,

@@ -74,6 +74,29 @@ TEST_F(GetDeviceCodeTest, NoAdapterGivesTheEmptyTextsCode) {
   EXPECT_EQ(Call(), "D41D8CD98F00B204E9800998ECF8427E");
 }
 
+// A list that cannot be read is no machine's list: neither the code every
+// adapterless machine shares, nor a fallback adapter chosen because the
+// physical strategy's pass failed.
+TEST_F(GetDeviceCodeTest, UnreadableListGivesNullNotAnotherMachinesCode) {
+  platform::fake::Get().adapters = {MakeRecord({"Virtual", {2, 0, 0, 0, 0, 0x0A}, 1}),
+                                    MakeRecord({"NIC", {0x00, 0x1A, 0x2B, 0x3C, 0x4D, 0x5E}, 0})};
+  for (std::uint64_t step : {1, 3}) {  // the size query, the fill
+    SCOPED_TRACE(step);
+    platform::fake::Get().faultMode = platform::fake::FaultMode::kFailOnce;
+    platform::fake::Get().faultStep = step;
+    platform::fake::Get().steps = 0;
+    platform::fake::Get().faultReached = false;
+    EXPECT_EQ(Call(), "(null)");
+    EXPECT_TRUE(platform::fake::Get().faultReached);
+  }
+}
+
+TEST_F(GetDeviceCodeTest, OneEnumerationPerRequest) {
+  platform::fake::Get().adapters = {MakeRecord({"Virtual", {2, 0, 0, 0, 0, 0x0A}, 1})};
+  EXPECT_EQ(Call(), "DBC9CCD83343AB144C3E8DC5AED5D461");
+  EXPECT_EQ(platform::fake::Get().adapterCalls, 2u);
+}
+
 TEST_F(GetDeviceCodeTest, EveryCallGetsItsOwnZeroTerminatedBuffer) {
   platform::fake::Get().adapters = {MakeRecord({"NIC", {1, 2, 3, 4, 5, 6}})};
   char* a = GetDeviceCode();
@@ -91,7 +114,7 @@ TEST_F(GetDeviceCodeTest, EveryCallGetsItsOwnZeroTerminatedBuffer) {
 
 TEST_F(GetDeviceCodeTest, ResultBufferShortageGivesNull) {
   platform::fake::Get().adapters = {MakeRecord({"NIC", {1, 2, 3, 4, 5, 6}})};
-  // Steps: GetAdaptersInfo, Malloc, GetAdaptersInfo, then the result's Malloc.
+  // Steps: the size query, the list's Malloc, the fill, the result's Malloc.
   platform::fake::Get().faultMode = platform::fake::FaultMode::kFailOnce;
   platform::fake::Get().faultStep = 4;
   EXPECT_EQ(GetDeviceCode(), nullptr);

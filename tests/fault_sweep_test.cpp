@@ -62,7 +62,6 @@ namespace fs = std::filesystem;
 using platform::fake::FaultMode;
 
 constexpr char kNicCode[] = "7598B725A578EE13656D280B6520F326";
-constexpr char kFallbackCode[] = "DBC9CCD83343AB144C3E8DC5AED5D461";
 constexpr char kFailure[] = "Initialize log model fail\n";
 constexpr char kDayLog[] = "Host/plugins/Logs/2024-03-05/host.log";
 
@@ -113,11 +112,9 @@ std::map<std::string, Expected> FailOnceDeviations() {
   }
   d["OutputDebugStringA#1"].debugLines = 1;
   d["OutputDebugStringA#2"].debugLines = 1;
-  // The physical strategy's list cannot be read: the fallback chooses.
-  d["GetAdaptersInfo#1"].code = kFallbackCode;
-  d["GetAdaptersInfo#2"].code = kFallbackCode;
-  // No memory for the list or the result: null, and no End line.
-  for (const char* call : {"Malloc#1", "Malloc#2"}) {
+  // No adapter list (its size query or its fill failed), no memory for the
+  // list or the result: null, and no End line.
+  for (const char* call : {"GetAdaptersInfo#1", "GetAdaptersInfo#2", "Malloc#1", "Malloc#2"}) {
     d[call].code.reset();
     d[call].end = false;
     d[call].debugLines = 1;
@@ -139,13 +136,13 @@ class FaultSweepTest : public testing::Test {
     char pattern[] = "/tmp/fault_sweep.XXXXXX";
     ASSERT_NE(mkdtemp(pattern), nullptr);
     root_ = pattern;
-    fallbackExisted_ = fs::exists(platform::kFallbackTempFolder);
+    fallbackExisted_ = fs::exists(platform::GetFallbackTempFolder());
   }
   void TearDown() override {
     devicecode::ResetLoggerForTesting();
     fs::remove_all(root_);
     // Failing the temporary-folder query makes the fixed fallback folder.
-    if (!fallbackExisted_) fs::remove_all(platform::kFallbackTempFolder);
+    if (!fallbackExisted_) fs::remove_all(platform::GetFallbackTempFolder());
   }
 
   void Arrange() {
@@ -157,7 +154,7 @@ class FaultSweepTest : public testing::Test {
     std::ofstream(root_ / "Host/Config/OrvenOption.ini") << "[Common]\nLogLevel=600\n";
     std::ofstream(root_ / "Temp/OrvenOption.ini") << "[Common]\nLogLevel=800\n";
     std::ofstream(root_ / "Host/plugins/dev/plugin.ini") << "[Common]\nLogLevel=700\n";
-    fs::remove(fs::path(platform::kFallbackTempFolder) / "TrelLog.log");
+    fs::remove(fs::path(platform::GetFallbackTempFolder()) / "TrelLog.log");
 
     devicecode::ResetLoggerForTesting();
     platform::fake::Reset();
@@ -205,7 +202,7 @@ class FaultSweepTest : public testing::Test {
         o.logs[name] = ReadAll(entry.path());
       }
     }
-    const fs::path fallbackLog = fs::path(platform::kFallbackTempFolder) / "TrelLog.log";
+    const fs::path fallbackLog = fs::path(platform::GetFallbackTempFolder()) / "TrelLog.log";
     if (fs::exists(fallbackLog)) o.logs[fallbackLog.string()] = ReadAll(fallbackLog);
     return o;
   }
@@ -231,7 +228,7 @@ class FaultSweepTest : public testing::Test {
   static void ExpectOnlyAllowedLogs(const Outcome& o) {
     for (const auto& [name, text] : o.logs) {
       EXPECT_TRUE(kAllowedLogs.count(name) != 0 ||
-                  name == fs::path(platform::kFallbackTempFolder) / "TrelLog.log")
+                  name == fs::path(platform::GetFallbackTempFolder()) / "TrelLog.log")
           << name;
       EXPECT_TRUE(text.empty() || text.back() == '\n') << name << ": " << text;
       EXPECT_EQ(Count(text, "\n"), Count(text, kBeginMessage) + Count(text, kEndMessage)) << name;

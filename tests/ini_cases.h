@@ -3,14 +3,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string_view>
 
 namespace testing_support {
+
+using namespace std::string_view_literals;
 
 constexpr int kIniDefault = 77;
 
 struct IniCase {
   const char* name;
-  const char* text;  // the whole file
+  std::string_view text;  // the whole file
   std::uint32_t expected;
 };
 
@@ -27,7 +30,8 @@ inline constexpr IniCase kIniCases[] = {
     {"KeyWithoutEqualsGivesDefault", "[Common]\nLogLevel\n", kIniDefault},
     {"NamesCaseInsensitive", "[COMMON]\nloglevel=600\n", 600},
     {"BlanksAroundNameAndValue", "  [Common]  \n\t LogLevel \t=  600  \n", 600},
-    {"BlanksInsideBracketsAreKept", "[ Common ]\nLogLevel=600\n", kIniDefault},
+    {"BlanksInsideBracketsAreTrimmed", "[ Common ]\nLogLevel=600\n", 600},
+    {"TabsInsideBracketsAreTrimmed", "[\tCommon\t]\nLogLevel=600\n", 600},
     {"TextAfterClosingBracket", "[Common] ; main\nLogLevel=600\n", 600},
     {"FirstKeyWins", "[Common]\nLogLevel=600\nLogLevel=700\n", 600},
     {"OnlyFirstSectionOfTheName", "[Common]\nOther=1\n[Common]\nLogLevel=700\n", kIniDefault},
@@ -37,6 +41,13 @@ inline constexpr IniCase kIniCases[] = {
     {"InlineCommentEndsTheNumber", "[Common]\nLogLevel=600 ; info\n", 600},
     {"KeyBeforeAnySection", "LogLevel=600\n[Common]\nLogLevel=700\n", 700},
     {"Utf8ByteOrderMark", "\xEF\xBB\xBF[Common]\nLogLevel=600\n", 600},
+    // Notepad's "Unicode": UTF-16LE with its byte-order mark.
+    {"Utf16LittleEndian",
+     "\xFF\xFE[\0C\0o\0m\0m\0o\0n\0]\0\r\0\n\0L\0o\0g\0L\0e\0v\0e\0l\0=\0"
+     "6\0"
+     "0\0"
+     "0\0\r\0\n\0"sv,
+     600},
     {"DoubleQuotes", "[Common]\nLogLevel=\"600\"\n", 600},
     {"SingleQuotes", "[Common]\nLogLevel='600'\n", 600},
     {"UnmatchedQuoteGivesZero", "[Common]\nLogLevel=\"600\n", 0},

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
+
 #include "ini_cases.h"
 
 namespace {
@@ -21,6 +23,15 @@ TEST(ReadProfileIntTest, RequestedNamesAreTrimmedAndDefaultIsUnsigned) {
   EXPECT_EQ(platform::ReadProfileInt("[Common]\nLogLevel=600\n", " Common ", " LogLevel ", 1),
             600u);
   EXPECT_EQ(platform::ReadProfileInt("", "Common", "LogLevel", -1), 4294967295u);
+}
+
+// Bounded cost: what lies past the first MiB is never seen.
+TEST(ReadProfileIntTest, ReadsOnlyTheFirstMebibyte) {
+  const std::string key = "[Common]\nLogLevel=600\n";
+  const std::string filler = ";" + std::string(platform::kMaxProfileSize - key.size() - 2, 'c');
+  EXPECT_EQ(platform::ReadProfileInt(filler + "\n" + key, "Common", "LogLevel", 1), 600u);
+  const std::string comment(platform::kMaxProfileSize, ';');
+  EXPECT_EQ(platform::ReadProfileInt(comment + "\n" + key, "Common", "LogLevel", 1), 1u);
 }
 
 }  // namespace

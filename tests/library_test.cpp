@@ -241,6 +241,15 @@ TEST(CommandLineTest, ErrorsNameTheCulpritOnOneLine) {
       {"twice", cli + " --library a --library b", "--library given twice", 2},
       {"value for a flag", cli + " --version=1", "--version takes no value", 2},
       {"full stdout", cli + " --version", "cannot write to standard output", 5, "/dev/full"},
+      // The log file takes the last descriptor (those inherited beyond the
+      // standard three are closed first): the adapter list cannot be read,
+      // which is no code, not the code of a machine without adapters. A
+      // sanitizer's runtime needs descriptors of its own: not run there.
+      {"no descriptor left",
+       "bash -c 'cd /proc/$$/fd && for fd in *; do ((fd > 2)) && eval \"exec $fd>&-\"; done; "
+       "ulimit -n 4 && exec \"$0\"' " +
+           cli,
+       "returned no device code (the network adapter list could not be read", 4},
       {"code too short", cli + " --match 0123", "--match needs a device code of 32 hex", 2},
       {"code not hex", cli + " --match " + std::string(32, 'G'), "not '" + std::string(32, 'G'), 2},
       {"--json alone", cli + " --json", "--json needs --explain", 2},
@@ -270,6 +279,7 @@ TEST(CommandLineTest, ErrorsNameTheCulpritOnOneLine) {
        "/dev/full"},
   };
   for (const Case& c : cases) {
+    if (std::string(c.name) == "no descriptor left" && DEVICECODE_SANITIZE[0] != '\0') continue;
     int status = -1;
     const std::string err = RunCommand(
         c.command + " 2>&1 >" + (c.stdoutTo != nullptr ? c.stdoutTo : stdoutFile), &status);

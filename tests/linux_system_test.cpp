@@ -62,26 +62,95 @@ TEST_F(LinuxSystemTest, FoldersAndAttributes) {
   EXPECT_EQ(file & platform::kFileAttributeDirectory, 0u);
 }
 
+// A 3 GiB sparse file costs what its first MiB costs: its key, at the end,
+// is not reached.
+TEST_F(LinuxSystemTest, HugeIniFileIsReadOnlyToItsFirstMebibyte) {
+  const std::string file = (root_ / "huge.ini").string();
+  { std::ofstream(file, std::ios::binary) << "; huge\n"; }
+  const auto end = std::uintmax_t{3} << 30;
+  fs::resize_file(file, end);
+  std::ofstream(file, std::ios::binary | std::ios::app) << "\n[Common]\nLogLevel=600\n";
+  EXPECT_EQ(platform::GetPrivateProfileIntA("Common", "LogLevel", 9, file.c_str()), 9u);
+}
+
+// Sets an environment variable (null: unsets it) for the scope, then puts
+// it back.
+class ScopedVariable {
+ public:
+  explicit ScopedVariable(const char* name) : name_(name) {
+    const char* value = getenv(name);
+    saved_ = value != nullptr;
+    if (saved_) value_ = value;
+  }
+  ~ScopedVariable() {
+    if (saved_) {
+      setenv(name_, value_.c_str(), 1);
+    } else {
+      unsetenv(name_);
+    }
+  }
+  void Set(const char* value) const {
+    if (value == nullptr) {
+      unsetenv(name_);
+    } else {
+      setenv(name_, value, 1);
+    }
+  }
+
+ private:
+  const char* name_;
+  bool saved_ = false;
+  std::string value_;
+};
+
+// /tmp is shared by every user: only an absolute $TMPDIR that names a folder
+// is taken; otherwise the user's private folder.
 TEST_F(LinuxSystemTest, TemporaryFolderAndItsLongForm) {
   char buffer[platform::kMaxPath];
-  const char* saved = getenv("TMPDIR");
-  const std::string keep = saved != nullptr ? saved : "";
+  const ScopedVariable tmpdir("TMPDIR");
+  const ScopedVariable runtime("XDG_RUNTIME_DIR");
+  const std::string uid = std::to_string(geteuid());
+  const std::string shared = "/tmp/devicecode-" + uid + "/";
+  fs::create_directory(root_ / "run");
+  fs::permissions(root_ / "run", fs::perms::owner_all);
+  fs::create_directory(root_ / "open");
+  fs::permissions(root_ / "open", fs::perms::all);
+  const std::string run = (root_ / "run").string();
+  const std::string open = (root_ / "open").string();
   struct Case {
-    const char* tmpdir;  // null: unset
+    const char* tmpdir;   // null: unset
+    const char* runtime;  // $XDG_RUNTIME_DIR; null: unset
     std::string expected;
   };
   const Case cases[] = {
-      {nullptr, "/tmp/"}, {"", "/tmp/"}, {"/var/tmp", "/var/tmp/"}, {"/var/tmp/", "/var/tmp/"}};
+      {nullptr, nullptr, shared},         {"", nullptr, shared},
+      {"tmp", nullptr, shared},           {"/nonexistent/tmp", nullptr, shared},
+      {"/var/tmp", nullptr, "/var/tmp/"}, {"/var/tmp/", run.c_str(), "/var/tmp/"},
+      {nullptr, run.c_str(), run + "/"},  {"relative", run.c_str(), run + "/"},
+      {nullptr, open.c_str(), shared},  // others may write there
+      {nullptr, "run", shared},
+  };
   for (const Case& c : cases) {
-    if (c.tmpdir == nullptr)
-      unsetenv("TMPDIR");
-    else
-      setenv("TMPDIR", c.tmpdir, 1);
+    SCOPED_TRACE(std::string(c.tmpdir != nullptr ? c.tmpdir : "(unset)") + " " +
+                 (c.runtime != nullptr ? c.runtime : "(unset)"));
+    tmpdir.Set(c.tmpdir);
+    runtime.Set(c.runtime);
     ASSERT_EQ(platform::GetTempPathA(sizeof buffer, buffer), c.expected.size());
     EXPECT_EQ(std::string(buffer), c.expected);
   }
+  // The private folder under /tmp: made for this user alone.
+  struct stat status {};
+  ASSERT_EQ(lstat(shared.c_str(), &status), 0);
+  EXPECT_TRUE(S_ISDIR(status.st_mode));
+  EXPECT_EQ(status.st_uid, geteuid());
+  EXPECT_EQ(status.st_mode & 0777, 0700u);
+  runtime.Set(nullptr);
+  EXPECT_EQ(platform::GetFallbackTempFolder(), shared + "TrelLog/");
+  runtime.Set(run.c_str());
+  EXPECT_EQ(platform::GetFallbackTempFolder(), run + "/TrelLog/");
+
   // Too small a buffer: the size needed, and the buffer untouched.
-  setenv("TMPDIR", "/var/tmp", 1);
+  tmpdir.Set("/var/tmp");
   std::strcpy(buffer, "kept");
   EXPECT_EQ(platform::GetTempPathA(5, buffer), 10u);
   EXPECT_STREQ(buffer, "kept");
@@ -96,11 +165,6 @@ TEST_F(LinuxSystemTest, TemporaryFolderAndItsLongForm) {
   EXPECT_EQ(std::string(buffer), expected);
   std::strcpy(buffer, (root_ / "missing/").c_str());
   EXPECT_EQ(platform::GetLongPathNameA(buffer, buffer, sizeof buffer), 0u);
-
-  if (saved != nullptr)
-    setenv("TMPDIR", keep.c_str(), 1);
-  else
-    unsetenv("TMPDIR");
 }
 
 TEST(LinuxModuleTest, HostAndOwnModule) {

@@ -40,9 +40,10 @@ class InstalledHostTest : public testing::Test {
   fs::path Library() const { return root_ / "Host/plugins/dev/libdevicecode.so"; }
   fs::path LogFile() const { return root_ / "Host/plugins/dev/../Logs" / Today() / "host.log"; }
 
-  // Runs the host for `cycles` load/request/unload cycles; its output.
-  std::string RunHost(int cycles) const {
-    const std::string command = "TMPDIR='" + (root_ / "Temp").string() + "' '" +
+  // Runs the host for `cycles` load/request/unload cycles, under `tracer`
+  // when given; its output.
+  std::string RunHost(int cycles, const std::string& tracer = "") const {
+    const std::string command = "TMPDIR='" + (root_ / "Temp").string() + "' " + tracer + " '" +
                                 (root_ / "Host/bin/host").string() + "' '" + Library().string() +
                                 "' " + std::to_string(cycles);
     std::string output;
@@ -92,6 +93,30 @@ TEST_F(InstalledHostTest, UnloadAndReloadWriteEachLineOnceAndLeakNothing) {
   ASSERT_NE(at, std::string::npos) << output;
   ASSERT_EQ(std::sscanf(output.c_str() + at, "descriptors %d %d", &before, &after), 2);
   EXPECT_EQ(before, after);
+}
+
+// A host that forks and executes while the log is being set up must not
+// pass the log file to its child: no open that gives a descriptor for it,
+// the first included, may lack O_CLOEXEC, as the system calls themselves
+// show.
+TEST_F(InstalledHostTest, EveryOpenOfTheLogFileIsCloseOnExec) {
+  if (std::system("strace -o /dev/null true 2>/dev/null") != 0) GTEST_SKIP() << "no strace";
+  std::ofstream(root_ / "Host/plugins/dev/plugin.ini") << "[Common]\nLogLevel=600\n";
+  const fs::path trace = root_ / "trace";
+  // LeakSanitizer cannot work under ptrace; the other checks still run.
+  RunHost(1, "ASAN_OPTIONS=detect_leaks=0 strace -f -qq -e trace=open,openat -o '" +
+                 trace.string() + "'");
+  ASSERT_NE(Count(ReadAll(LogFile()), "End\n"), 0u);
+  std::ifstream in(trace);
+  int opens = 0;
+  for (std::string line; std::getline(in, line);) {
+    if (line.find("host.log\"") == std::string::npos || line.find("= -1") != std::string::npos) {
+      continue;
+    }
+    ++opens;
+    EXPECT_NE(line.find("O_CLOEXEC"), std::string::npos) << line;
+  }
+  EXPECT_GT(opens, 0);
 }
 
 }  // namespace

@@ -209,7 +209,7 @@ TEST_F(LoggerTest, RollsOverIntoFiveCopiesAndKeepsCloseOnExec) {
   EXPECT_NE(fcntl(fd, F_GETFD) & FD_CLOEXEC, 0);
 }
 
-TEST_F(LoggerTest, FirstOpenIsCloseOnExecAndUnloadClosesTheFile) {
+TEST_F(LoggerTest, OpenFileIsCloseOnExecAndUnloadClosesIt) {
   Request();
   const fs::path file = fs::canonical(LogFile());
   const int fd = OpenDescriptorOf(file);

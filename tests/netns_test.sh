@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # The command-line host inside network namespaces that hold only software
-# interfaces, where the fallback decides. Each scenario's expected code is
-# computed here from sysfs with md5sum, independently of the library; the
-# support report (--explain --json) must agree with it and name the expected
-# interface, and --match must find that interface from the code.
+# interfaces, where the fallback decides: with /sys remounted for the
+# namespace, with the host's /sys left in place (as `unshare -n` and
+# systemd's PrivateNetwork=yes leave it), and with /sys hidden. Each
+# scenario's expected code is computed here from `ip link` with md5sum,
+# independently of the library; the support report (--explain --json) must
+# agree with it and name the expected interface, and --match must find that
+# interface from the code.
 # Needs root, unshare, ip and jq; exits 77 (skipped) without them.
 set -euo pipefail
 
@@ -16,21 +19,30 @@ if [[ "$(id -u)" != 0 ]] || ! command -v unshare >/dev/null || ! command -v ip >
   exit 77
 fi
 
-# scenario NAME SETUP EXPECTED_INTERFACE WARNINGS: EXPECTED_INTERFACE is the
-# interface whose address must decide, or "none" for the empty text; WARNINGS
-# the report's warning codes, joined by commas. Every report must match the
-# schema.
+# scenario NAME SETUP EXPECTED_INTERFACE WARNINGS [SYS]: EXPECTED_INTERFACE is
+# the interface whose address must decide, or "none" for the empty text;
+# WARNINGS the report's warning codes, joined by commas; SYS what the
+# namespace sees under /sys: "own" (sysfs remounted, the default), "host"
+# (the host's, left in place) or "hidden" (an empty tmpfs). Every report must
+# match the schema.
 scenario() {
-  local name="$1" setup="$2" expected="$3" warnings="$4"
+  local name="$1" setup="$2" expected="$3" warnings="$4" sys="${5:-own}"
+  local mountSys
+  case "$sys" in
+    own) mountSys="mount -t sysfs sysfs /sys" ;;
+    host) mountSys="true" ;;
+    hidden) mountSys="mount -t tmpfs none /sys" ;;
+  esac
   local lines
   mapfile -t lines < <(unshare -nm bash -c '
     set -e
-    mount -t sysfs sysfs /sys
+    '"$mountSys"'
     '"$setup"'
     if [[ "'"$expected"'" == none ]]; then
       text=""
     else
-      text=$(tr -d ":\n" < /sys/class/net/'"$expected"'/address | tr a-f A-F)
+      text=$(ip -o link show dev '"$expected"' |
+        sed -n "s/.*link\/ether \([0-9a-f:]*\).*/\1/p" | tr -d ":" | tr a-f A-F)
     fi
     want=$(printf "%s" "$text" | md5sum | cut -c1-32 | tr a-f A-F)
     got=$("'"$cli"'" 2>/dev/null)
@@ -84,6 +96,21 @@ scenario "no IPv4: the last interface" "$software" br0 \
 # An address with an alias label ("v1:x") still gives v1 its IPv4 context.
 scenario "IPv4 under an alias label" "$software; ip addr add 192.0.2.1/24 dev v1 label v1:x" v1 \
   "locally-administered-address,order-dependent,fallback-decided"
+
+# Judged in the caller's own namespace: the host's /sys does not know the
+# namespace's veth, and a hidden /sys knows nothing; neither makes a software
+# device physical.
+for sys in host hidden; do
+  scenario "IPv4 on a veth decides, $sys /sys" "$software; ip addr add 192.0.2.1/24 dev v0" v0 \
+    "locally-administered-address,order-dependent,fallback-decided" \
+    "$sys"
+  scenario "an ifb last, $sys /sys" "$software; ip link add i0 type ifb" i0 \
+    "locally-administered-address,fallback-decided" "$sys"
+done
+# A tun device has no link-layer address; it is listed all the same, so the
+# last interface is the tun device, and it does not qualify.
+scenario "tun device last, no address" "$software; ip tuntap add mode tun tun0" none \
+  "no-adapter-qualified" host
 
 # An interface name that is not UTF-8 (names are bytes, like Windows' ANSI
 # descriptions): the JSON report must still be written, with U+FFFD for the byte.

@@ -13,6 +13,7 @@
 
 #include "adapter_list.h"
 #include "devicecode/device_code.h"
+#include "platform/fake/fake_platform.h"
 
 namespace {
 
@@ -232,6 +233,21 @@ TEST(ReportTest, EscapeControls) {
   for (const auto& [text, escaped] : cases) {
     EXPECT_EQ(devicecode::EscapeControls(text), escaped);
   }
+}
+
+// The report over the platform's list: an unreadable list is no report, as
+// it is no code for the library; a machine without adapters is a report.
+TEST(ReportTest, UnreadableListGivesNoReport) {
+  platform::fake::Reset();
+  ASSERT_TRUE(devicecode::ExplainAdapters().has_value()) << "no adapters";
+  EXPECT_EQ(devicecode::ExplainAdapters()->deviceCode, kEmptyCode);
+  platform::fake::Get().adapters = MakeChain({{"NIC", kNic, 1}});
+  ASSERT_TRUE(devicecode::ExplainAdapters().has_value());
+  EXPECT_EQ(devicecode::ExplainAdapters()->deviceCode, Code(kNic));
+  platform::fake::Get().overrideSecondResult = true;
+  platform::fake::Get().secondResult = 50;  // ERROR_NOT_SUPPORTED
+  EXPECT_FALSE(devicecode::ExplainAdapters().has_value());
+  platform::fake::Reset();
 }
 
 // An interface can be named ESC [2J (a network namespace allows it): the

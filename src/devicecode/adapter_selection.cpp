@@ -10,6 +10,8 @@ namespace devicecode {
 namespace {
 
 constexpr std::size_t kMaxAddressLength = sizeof(platform::AdapterInfo{}.Address);
+// Fills tried before a list that keeps growing counts as unreadable.
+constexpr int kFillAttempts = 4;
 constexpr std::size_t kDescriptionSize = sizeof(platform::AdapterInfo{}.Description);
 
 // Locale-independent folding: only A-Z change, so "VIRTUAL" matches under any
@@ -102,29 +104,32 @@ std::string SelectFallbackMacText(const platform::AdapterInfo* first) {
   return ChooseAdapter(first, Strategy::kFallback).text;
 }
 
-bool EnumerateAdapters(const std::function<void(const platform::AdapterInfo* first)>& use) {
+AdapterList EnumerateAdapters(const std::function<void(const platform::AdapterInfo* first)>& use) {
   std::uint32_t size = 0;
-  if (platform::GetAdaptersInfo(nullptr, &size) != platform::kErrorBufferOverflow) return false;
-  if (size == 0) return false;
-  std::unique_ptr<platform::AdapterInfo, FreeDeleter> list(
-      static_cast<platform::AdapterInfo*>(platform::Malloc(size)));
-  if (!list) throw std::bad_alloc();
-  if (platform::GetAdaptersInfo(list.get(), &size) != platform::kErrorSuccess) return false;
-  use(list.get());
-  return true;
+  std::uint32_t result = platform::GetAdaptersInfo(nullptr, &size);
+  // A list that grows between the size query and the fill (an adapter
+  // plugged in, a VPN starting) is asked for again with the size it now
+  // needs; only one that keeps growing counts as unreadable.
+  for (int attempt = 0; attempt < kFillAttempts; ++attempt) {
+    if (result == platform::kErrorNoData) return AdapterList::kNone;
+    if (result != platform::kErrorBufferOverflow || size == 0) return AdapterList::kUnreadable;
+    std::unique_ptr<platform::AdapterInfo, FreeDeleter> list(
+        static_cast<platform::AdapterInfo*>(platform::Malloc(size)));
+    if (!list) throw std::bad_alloc();
+    result = platform::GetAdaptersInfo(list.get(), &size);
+    if (result == platform::kErrorSuccess) {
+      use(list.get());
+      return AdapterList::kRead;
+    }
+  }
+  return AdapterList::kUnreadable;
 }
 
-std::string GetPhysicalMacText() {
+std::optional<std::string> GetMacText() {
   std::string text;
-  EnumerateAdapters(
-      [&text](const platform::AdapterInfo* first) { text = SelectPhysicalMacText(first); });
-  return text;
-}
-
-std::string GetFallbackMacText() {
-  std::string text;
-  EnumerateAdapters(
-      [&text](const platform::AdapterInfo* first) { text = SelectFallbackMacText(first); });
+  const AdapterList read = EnumerateAdapters(
+      [&text](const platform::AdapterInfo* first) { text = SelectAdapter(first).text; });
+  if (read == AdapterList::kUnreadable) return std::nullopt;
   return text;
 }
 

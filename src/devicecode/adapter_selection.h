@@ -3,6 +3,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 
 #include "platform/platform.h"
@@ -49,16 +50,24 @@ Choice SelectAdapter(const platform::AdapterInfo* first);
 std::string SelectPhysicalMacText(const platform::AdapterInfo* first);
 std::string SelectFallbackMacText(const platform::AdapterInfo* first);
 
-// Runs the platform's two-call enumeration and hands the chain of records to
-// `use`; the chain lives until `use` returns. Returns false, without calling
-// `use`, when the platform gives no list (no adapters among the causes); an
-// exhausted heap throws std::bad_alloc.
-bool EnumerateAdapters(const std::function<void(const platform::AdapterInfo* first)>& use);
+// What the platform's enumeration gave.
+enum class AdapterList {
+  kRead,        // the chain was handed to `use`
+  kNone,        // the machine has no adapters
+  kUnreadable,  // the list could not be had: a failed call, or one that kept growing
+};
 
-// Enumerate the platform's adapters and apply one selection. Every platform
-// failure gives the empty text; an exhausted heap throws std::bad_alloc, so
-// that a shortage never passes for "no adapter qualified".
-std::string GetPhysicalMacText();
-std::string GetFallbackMacText();
+// Runs the platform's two-call enumeration and hands the chain of records to
+// `use`, which runs only for kRead; the chain lives until `use` returns. A
+// list that grew between the two calls is asked for again a few times. An
+// exhausted heap throws std::bad_alloc.
+AdapterList EnumerateAdapters(const std::function<void(const platform::AdapterInfo* first)>& use);
+
+// One enumeration, both strategies over the same list: the physical
+// strategy's text, else the fallback's, else the empty text (no adapters, or
+// none qualifies). No text at all when the list cannot be read, so that a
+// failure never passes for "no adapter qualified"; an exhausted heap throws
+// std::bad_alloc.
+std::optional<std::string> GetMacText();
 
 }  // namespace devicecode

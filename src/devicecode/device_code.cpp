@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <cstring>
 #include <new>
+#include <optional>
 
 #include "devicecode.h"
 #include "devicecode/adapter_selection.h"
@@ -43,9 +44,11 @@ extern "C" char* GetDeviceCode(void) {
   devicecode::WriteRequestLine(devicecode::kBeginMessage);
   char* buffer = nullptr;
   try {
-    std::string text = devicecode::GetPhysicalMacText();
-    if (text.empty()) text = devicecode::GetFallbackMacText();
-    const auto code = devicecode::ComputeDeviceCode(text);
+    // A list that cannot be read gives no code rather than the code that
+    // every adapterless machine shares.
+    const std::optional<std::string> text = devicecode::GetMacText();
+    if (!text) return nullptr;
+    const auto code = devicecode::ComputeDeviceCode(*text);
 
     buffer = static_cast<char*>(platform::Malloc(code.size()));
     if (buffer == nullptr) return nullptr;

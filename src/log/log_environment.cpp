@@ -67,7 +67,7 @@ LogEnvironment DiscoverLogEnvironment() {
     platform::GetLongPathNameA(buffer, buffer, kPathSize);
     tempFolder = buffer;
   } else {
-    tempFolder = platform::kFallbackTempFolder;
+    tempFolder = platform::GetFallbackTempFolder();
     environment.foldersToCreate.push_back(tempFolder);
   }
 

@@ -35,16 +35,22 @@ constexpr char kFilePattern[] = "%d: %p %c%x: %m%n";
 constexpr char kDebugPattern[] = "%p %c%x: %m%n";
 constexpr char kFailureMessage[] = "Initialize log model fail\n";
 
-// The rolling log file, its descriptor kept out of child processes: the
-// descriptor of the first open is replaced by one opened with the no-inherit
-// flag, which every roll-over's reopen then uses too.
+// The rolling log file, its descriptor kept out of child processes from its
+// first open on, and never a file another user planted (platform.h,
+// PrepareLogFile): the constructor's own open goes to a name that reaches
+// nothing yet, and the file is opened with the final flags, which every
+// roll-over's reopen then uses too.
 class LogFileAppender : public log4cpp::RollingFileAppender {
  public:
-  explicit LogFileAppender(const std::string& path)
-      : RollingFileAppender("rollfileAppender", path, 1048576, 5, true, 0644) {
-    _flags |= platform::kOpenNoInherit;
-    if (_fd >= 0) reopen();
+  explicit LogFileAppender(const platform::LogFile& file)
+      : RollingFileAppender("rollfileAppender", file.name, 1048576, 5, true, 0644), file_(file) {
+    _flags |= file_.flags;
+    if (platform::ActivateLogFile(file_)) reopen();
+    if (_fd >= 0 && !platform::AcceptLogFile(file_, _fd)) close();
   }
+  ~LogFileAppender() override { platform::ReleaseLogFile(file_); }
+  LogFileAppender(const LogFileAppender&) = delete;
+  LogFileAppender& operator=(const LogFileAppender&) = delete;
   // Descriptor 0 is a valid file too (a host may have closed its stdin).
   bool IsOpen() const { return _fd >= 0; }
 
@@ -69,6 +75,9 @@ class LogFileAppender : public log4cpp::RollingFileAppender {
       reopen();
     }
   }
+
+ private:
+  const platform::LogFile file_;
 };
 
 #ifndef _WIN32
@@ -126,7 +135,17 @@ std::unique_ptr<log4cpp::Layout> MakeLayout(const char* pattern) {
 }
 
 std::unique_ptr<LogFileAppender> OpenLogFile(const std::string& path) {
-  auto appender = std::make_unique<LogFileAppender>(path);
+  const platform::LogFile file = platform::PrepareLogFile(path);
+  std::unique_ptr<LogFileAppender> appender;
+  try {
+    appender = std::make_unique<LogFileAppender>(file);
+  } catch (...) {
+    // Out of memory before the appender took the file: give back what was
+    // reserved for it.
+    platform::ActivateLogFile(file);
+    platform::ReleaseLogFile(file);
+    throw;
+  }
   if (!appender->IsOpen()) appender.reset();
   return appender;
 }

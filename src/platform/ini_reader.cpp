@@ -2,6 +2,7 @@
 #include "platform/ini_reader.h"
 
 #include <cstddef>
+#include <string>
 
 namespace platform {
 namespace {
@@ -43,7 +44,7 @@ bool FindValue(std::string_view text, std::string_view section, std::string_view
       if (close != std::string_view::npos) {
         // Only the first section of the name counts.
         if (sectionSeen) return false;
-        inSection = SameName(line.substr(1, close - 1), section);
+        inSection = SameName(Trim(line.substr(1, close - 1)), section);
         sectionSeen = inSection;
         continue;
       }
@@ -85,13 +86,36 @@ std::uint32_t ParseNumber(std::string_view s) {
   return minus ? 0u - total : total;
 }
 
+// A UTF-16 text in narrow characters: each code unit below 128 as itself,
+// any other as '?', as the conversion to an ANSI code page leaves a
+// character it has no byte for; names and numbers are plain ASCII.
+std::string NarrowUtf16(std::string_view bytes, bool bigEndian) {
+  std::string text;
+  text.reserve(bytes.size() / 2);
+  for (std::size_t i = 0; i + 1 < bytes.size(); i += 2) {
+    const auto first = static_cast<unsigned char>(bytes[i]);
+    const auto second = static_cast<unsigned char>(bytes[i + 1]);
+    const unsigned unit = bigEndian ? first << 8 | second : second << 8 | first;
+    text += unit < 0x80 ? static_cast<char>(unit) : '?';
+  }
+  return text;
+}
+
 }  // namespace
 
 std::uint32_t ReadProfileInt(std::string_view text, std::string_view section, std::string_view key,
                              int defaultValue) {
   const auto fallback = static_cast<std::uint32_t>(defaultValue);
-  // A UTF-8 byte-order mark is not part of the first line.
-  if (text.substr(0, 3) == "\xEF\xBB\xBF") text.remove_prefix(3);
+  text = text.substr(0, kMaxProfileSize);
+  // A byte-order mark tells the encoding: UTF-8's is not part of the first
+  // line; a UTF-16 file (Notepad's "Unicode") is read in narrow characters.
+  std::string narrow;
+  if (text.substr(0, 3) == "\xEF\xBB\xBF") {
+    text.remove_prefix(3);
+  } else if (text.substr(0, 2) == "\xFF\xFE" || text.substr(0, 2) == "\xFE\xFF") {
+    narrow = NarrowUtf16(text.substr(2), text[0] == '\xFE');
+    text = narrow;
+  }
 
   std::string_view value;
   if (!FindValue(text, Trim(section), Trim(key), &value)) return fallback;

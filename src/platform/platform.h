@@ -60,6 +60,7 @@ using ModuleHandle = void*;
 
 constexpr std::uint32_t kErrorSuccess = 0;
 constexpr std::uint32_t kErrorBufferOverflow = 111;
+constexpr std::uint32_t kErrorNoData = 232;
 constexpr std::uint32_t kInvalidFileAttributes = 0xFFFFFFFFu;
 constexpr std::uint32_t kFileAttributeDirectory = 0x10u;
 constexpr std::uint32_t kMaxPath = 260;
@@ -69,20 +70,50 @@ constexpr std::uint32_t kMaxPath = 260;
 extern const char kPathSeparator;
 
 // The log's fixed fallback folder, used when the temporary folder cannot be
-// had: "C:\\TrelLog\\" on Windows and in the fake, "/tmp/TrelLog/" on Linux.
-extern const char kFallbackTempFolder[];
+// had: "C:\\TrelLog\\" on Windows and in the fake; on Linux "TrelLog/" in the
+// user's private folder (see GetTempPathA), since /tmp is shared by all users.
+std::string GetFallbackTempFolder();
 
 // An open(2) flag that keeps a descriptor out of child processes
 // (O_CLOEXEC; _O_NOINHERIT with the Windows runtime). The log file is opened
 // with it so that a host's children never inherit the log.
 extern const int kOpenNoInherit;
 
+// --- The log file -------------------------------------------------------------
+
+// log4cpp's file appender opens its file by name: first in its constructor,
+// with flags that can be changed only afterwards, then at every roll-over
+// with the changed ones. So that every open is made with the final flags,
+// the appender is given `name`, under which nothing can be opened until
+// ActivateLogFile has run (Linux: "/proc/self/fd/N/FILE", N a descriptor
+// reserved for the file's folder, which then takes the folder); it opens the
+// file again after that. Where the platform cannot do this, `name` is the
+// path itself and the constructor's open is replaced by the second.
+struct LogFile {
+  std::string name;  // what the appender opens
+  int flags = 0;     // open flags to add to the appender's own
+  // The folder can be written by another user: a symlink there is never
+  // followed, and only a plain file of this user is accepted.
+  bool shared = false;
+  int reserved = -1;  // the descriptor `name` goes through
+  int folder = -1;    // the opened folder, until it takes `reserved`
+};
+LogFile PrepareLogFile(const std::string& path);
+// Makes `file.name` reach the file; false when it cannot.
+bool ActivateLogFile(const LogFile& file);
+// Whether the file open as `descriptor` may take the log's lines.
+bool AcceptLogFile(const LogFile& file, int descriptor);
+// Gives back what PrepareLogFile reserved; after ActivateLogFile, once the
+// file is closed or about to be.
+void ReleaseLogFile(const LogFile& file);
+
 // --- Network adapters -------------------------------------------------------
 
 // Fills `buffer` with the adapter records chained through Next. With a
 // `*size` too small (0 included) returns kErrorBufferOverflow and stores the
 // size the list needs; with a buffer of that size fills it and returns
-// kErrorSuccess. Any other result is a failure (no adapters among them).
+// kErrorSuccess. kErrorNoData: there are no adapters. Any other result is a
+// failure: the list cannot be had.
 std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size);
 
 // What a record does not say about its adapter, for the support report:
@@ -111,10 +142,11 @@ std::uint32_t GetCurrentProcessId();
 // Nonzero on success, with `*sessionId` set to the process's session.
 int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId);
 // Writes the temporary folder, ending with the separator, and returns its
-// length; returns 0 on failure, or the size needed (more than `size`) when
-// `size` is too small. The buffer's content is then unspecified: Windows
-// versions differ (some clear it), so a caller must compare the result with
-// the size.
+// length (Linux: $TMPDIR when it is an absolute path to a folder, else the
+// user's private folder: $XDG_RUNTIME_DIR, else /tmp/devicecode-<uid>/);
+// returns 0 on failure, or the size needed (more than `size`) when `size` is
+// too small. The buffer's content is then unspecified: Windows versions
+// differ (some clear it), so a caller must compare the result with the size.
 std::uint32_t GetTempPathA(std::uint32_t size, char* buffer);
 // Writes the long form of `shortPath` into `longPath` (they may be the same
 // buffer); returns its length, or 0 on failure (the target is then unchanged).

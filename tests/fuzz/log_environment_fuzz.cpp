@@ -52,12 +52,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   }
   if (e.logFileName.find(platform::kPathSeparator) != std::string::npos) __builtin_trap();
   // A temporary folder that does not fit the 260-byte buffer is never cut.
-  if (e.tempFolder != platform::kFallbackTempFolder && e.tempFolder.size() >= platform::kMaxPath) {
+  const std::string fallback = platform::GetFallbackTempFolder();
+  if (e.tempFolder != fallback && e.tempFolder.size() >= platform::kMaxPath) {
     __builtin_trap();
   }
   // At most the fallback folder and the day's folder are made.
   for (const std::string& made : s.createdFolders) {
-    if (made != platform::kFallbackTempFolder && made != e.logFolder) __builtin_trap();
+    if (made != fallback && made != e.logFolder) __builtin_trap();
   }
   return 0;
 }

@@ -40,8 +40,7 @@ extern "C" char* GetDeviceCode(void) {
   std::lock_guard<std::mutex> hold(state.lock);
   std::ostringstream code;
   try {
-    std::string text = devicecode::GetPhysicalMacText();
-    if (text.empty()) text = devicecode::GetFallbackMacText();
+    const std::string text = devicecode::GetMacText().value_or("");
     throw std::runtime_error(text);
   } catch (const std::runtime_error& error) {
     state.lastText = error.what();

@@ -149,11 +149,10 @@ TEST(Win32AdaptersTest, RecordsAsWineReportsTheKernelInterfaces) {
 TEST(Win32AdaptersTest, BothSelectionsOverTheRealList) {
   const AdapterList list = ReadAdapters();
   ASSERT_NE(list.first(), nullptr);
-  // Each strategy's own enumeration sees the list read here.
-  const std::string physical = devicecode::GetPhysicalMacText();
-  const std::string fallback = devicecode::GetFallbackMacText();
-  EXPECT_EQ(physical, devicecode::SelectPhysicalMacText(list.first()));
-  EXPECT_EQ(fallback, devicecode::SelectFallbackMacText(list.first()));
+  // The request's own enumeration sees the list read here.
+  const std::string physical = devicecode::SelectPhysicalMacText(list.first());
+  const std::string fallback = devicecode::SelectFallbackMacText(list.first());
+  EXPECT_EQ(devicecode::GetMacText(), physical.empty() ? fallback : physical);
 
   if (!RunsUnderWine()) return;
   // Derived from the kernel's view alone: the first interface with a nonzero
@@ -367,35 +366,17 @@ TEST_F(TempTree, FileAttributes) {
   }
 }
 
-// Where Wine's GetPrivateProfileIntA is known to read a row of the INI table
-// differently from the Windows result the table records.
-struct WineDifference {
-  const char* name;
-  std::uint32_t wineResult;
-};
-const WineDifference kWineDifferences[] = {
-    // Wine 8 trims the blanks inside "[ Common ]", so the section matches;
-    // the table records Windows taking the name between the brackets as it
-    // is (from Wine's record of Windows; no Windows machine checks it here).
-    {"BlanksInsideBracketsAreKept", 600},
-};
-
 // The INI table that the Linux backend's reader passes, here against the
 // real GetPrivateProfileIntA. Each case gets a file of its own: Wine caches
 // a profile by name and write time.
 TEST_F(TempTree, ProfileIntReadsTheIniTable) {
-  const bool wine = RunsUnderWine();
   int index = 0;
   for (const auto& c : testing_support::kIniCases) {
-    std::uint32_t expected = c.expected;
-    for (const WineDifference& d : kWineDifferences) {
-      if (wine && std::strcmp(d.name, c.name) == 0) expected = d.wineResult;
-    }
     const std::string path = root_ + "case" + std::to_string(index++) + ".ini";
-    WriteFile(path, c.text);
+    WriteFile(path, std::string(c.text));
     EXPECT_EQ(platform::GetPrivateProfileIntA("Common", "LogLevel", testing_support::kIniDefault,
                                               path.c_str()),
-              expected)
+              c.expected)
         << c.name;
   }
 }

@@ -1,6 +1,7 @@
 // The fake backend's state, fault plan and the adapter and heap operations.
 #include "platform/fake/fake_platform.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
 #include <mutex>
@@ -67,16 +68,19 @@ bool EnterCall(const char* operation) {
 std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size) {
   if (fake::EnterCall("GetAdaptersInfo")) return fake::kErrorNotSupported;
   fake::State& s = fake::Get();
-  ++s.adapterCalls;
   // The size query of a pair comes without a buffer.
   const bool first = buffer == nullptr;
   std::vector<AdapterInfo> list = s.adapters;
-  if (!first) list.insert(list.end(), s.appearBetweenCalls.begin(), s.appearBetweenCalls.end());
+  const std::uint64_t growths = std::min<std::uint64_t>(s.adapterCalls, s.growingCalls);
+  for (std::uint64_t i = 0; i < growths; ++i) {
+    list.insert(list.end(), s.appearBetweenCalls.begin(), s.appearBetweenCalls.end());
+  }
+  ++s.adapterCalls;
 
   std::uint32_t result;
   const auto needed = static_cast<std::uint32_t>(list.size() * sizeof(AdapterInfo));
   if (list.empty()) {
-    result = 232;  // ERROR_NO_DATA
+    result = kErrorNoData;
   } else if (buffer == nullptr || *size < needed) {
     *size = needed;
     result = kErrorBufferOverflow;

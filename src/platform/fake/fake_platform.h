@@ -24,11 +24,15 @@ enum class FaultMode { kNone, kFailOnce, kFailFrom, kThrowAt };
 
 struct State {
   // Adapters reported by GetAdaptersInfo, in list order (Next is set by the
-  // fake). No adapters: the first call fails, as on Windows.
+  // fake). No adapters: every call returns kErrorNoData, as on Windows; a
+  // call the fault plan fails returns another error.
   std::vector<AdapterInfo> adapters;
-  // Records appended after the first GetAdaptersInfo call of each pair, so
-  // that the second call finds the list grown.
+  // Records appended to the list after each of the first `growingCalls`
+  // GetAdaptersInfo calls (counted by adapterCalls), so that the next call
+  // finds the list grown: 1 grows it once between a size query and its fill,
+  // a large number keeps it growing.
   std::vector<AdapterInfo> appearBetweenCalls;
+  std::uint64_t growingCalls = 1;
   // When set, replaces the result of the first call of each pair (the size
   // query, made without a buffer).
   bool overrideFirstResult = false;

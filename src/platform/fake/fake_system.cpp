@@ -20,12 +20,14 @@
 namespace platform {
 
 #ifdef DEVICECODE_FAKE_ON_DISK
-const char kFallbackTempFolder[] = "/tmp/TrelLog/";
+const char kFallbackFolder[] = "/tmp/TrelLog/";
 const int kOpenNoInherit = O_CLOEXEC;
 #else
-const char kFallbackTempFolder[] = "C:\\TrelLog\\";
+const char kFallbackFolder[] = "C:\\TrelLog\\";
 const int kOpenNoInherit = 0;
 #endif
+
+std::string GetFallbackTempFolder() { return kFallbackFolder; }
 
 namespace fake {
 namespace {
@@ -81,6 +83,20 @@ void AddFile(const std::string& path, const std::string& contents) {
 }
 
 }  // namespace fake
+
+// The path itself; the constructor's open is replaced by one with the flag.
+LogFile PrepareLogFile(const std::string& path) {
+  LogFile file;
+  file.name = path;
+  file.flags = kOpenNoInherit;
+  return file;
+}
+
+bool ActivateLogFile(const LogFile&) { return true; }
+
+bool AcceptLogFile(const LogFile&, int) { return true; }
+
+void ReleaseLogFile(const LogFile&) {}
 
 void GetLocalTime(SystemTime* time) {
   if (fake::EnterCall("GetLocalTime")) return;

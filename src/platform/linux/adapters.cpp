@@ -1,41 +1,48 @@
 // GetAdaptersInfo on Linux: the kernel's interfaces as adapter records.
 //
-// Records follow interface-index order and include every interface, up or
-// down. Address is the link-layer address; Description contains "Virtual"
-// exactly for software devices (the sysfs entry resolves under
-// /sys/devices/virtual/), else names the interface and its driver;
-// IpAddressList.Context is the interface index when it has an IPv4 address,
-// else 0.
-#include <ifaddrs.h>
-#include <linux/if_packet.h>
-#include <net/if.h>
-#include <netinet/in.h>
+// Records follow interface-index order and include every interface of the
+// caller's own network namespace, up or down, with or without a link-layer
+// address, read with two rtnetlink dumps (links, then IPv4 addresses).
+// Address is the link-layer address (AddressLength 0 when there is none);
+// Description contains "Virtual" exactly for software devices (see
+// links.h), else names the interface and its driver; IpAddressList.Context
+// is the interface index when it has an IPv4 address, else 0.
+#include <dirent.h>
+#include <errno.h>
+#include <linux/ethtool.h>
+#include <linux/if.h>
+#include <linux/if_arp.h>
+#include <linux/if_link.h>
+#include <linux/netlink.h>
+#include <linux/rtnetlink.h>
+#include <linux/sockios.h>
+#include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <deque>
+#include <fstream>
+#include <initializer_list>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <vector>
 
+#include "platform/linux/links.h"
 #include "platform/platform.h"
 
 namespace platform {
 namespace {
 
-constexpr std::uint32_t kErrorNoData = 232;
-
-struct Interface {
-  unsigned index;
-  const char* name;
-  const sockaddr_ll* link;
-  bool hasIpv4;
-};
+// What a failed read returns: any result but success, overflow and no data
+// tells the caller the list cannot be had (ERROR_GEN_FAILURE).
+constexpr std::uint32_t kErrorGenFailure = 31;
 
 // Reads the target of a sysfs link; empty when there is none.
 std::string ReadLink(const std::string& path) {
@@ -45,72 +52,266 @@ std::string ReadLink(const std::string& path) {
   return std::string(target, static_cast<std::size_t>(n));
 }
 
-void Describe(const char* name, AdapterInfo* record) {
-  std::snprintf(record->AdapterName, sizeof record->AdapterName, "%s", name);
-  const std::string sysfs = std::string("/sys/class/net/") + name;
-  const std::string device = ReadLink(sysfs);
-  if (device.find("/devices/virtual/") != std::string::npos) {
-    std::snprintf(record->Description, sizeof record->Description, "Virtual network interface %s",
-                  name);
-    return;
+std::string BaseName(const std::string& path) { return path.substr(path.rfind('/') + 1); }
+
+// Whether `root`/class/net lists exactly `links`, each under its index: then
+// it shows the caller's own namespace.
+bool SysfsShowsTheseLinks(const std::vector<Link>& links, const std::string& root) {
+  const std::string net = root + "/class/net/";
+  DIR* folder = opendir(net.c_str());
+  if (folder == nullptr) return false;
+  std::set<std::string> listed;
+  while (const dirent* entry = readdir(folder)) {
+    const std::string name = entry->d_name;
+    // bonding_masters is the bonding driver's control file, no interface.
+    if (name != "." && name != ".." && name != "bonding_masters") listed.insert(name);
   }
-  record->hardware = true;
-  const std::string driver = ReadLink(sysfs + "/device/driver");
-  const std::size_t slash = driver.rfind('/');
-  if (driver.empty()) {
-    std::snprintf(record->Description, sizeof record->Description, "Network interface %s", name);
-  } else {
-    const char* base = driver.c_str() + (slash == std::string::npos ? 0 : slash + 1);
-    std::snprintf(record->kindDetail, sizeof record->kindDetail, "%s", base);
-    std::snprintf(record->Description, sizeof record->Description,
-                  "Network interface %s (driver %s)", name, base);
+  closedir(folder);
+  if (listed.size() != links.size()) return false;
+  for (const Link& link : links) {
+    std::ifstream in(net + link.name + "/ifindex");
+    unsigned index = 0;
+    if (!(in >> index) || index != link.index) return false;
   }
+  return true;
 }
 
-// Whether an IPv4 entry's name belongs to `interface`: getifaddrs names such
-// entries by the address's label, which is the interface's name or, for an
-// alias address, that name followed by ":" and the alias ("eth0:1").
-bool NamesInterface(const char* entryName, const char* interface) {
-  const std::size_t length = std::strlen(interface);
-  return std::strncmp(entryName, interface, length) == 0 &&
-         (entryName[length] == '\0' || entryName[length] == ':');
+// Writes `pieces` one after another into the text field `field`, cut to
+// fit with its NUL; a request's dozen descriptions cost no formatter.
+void WriteField(char* field, std::size_t size, std::initializer_list<std::string_view> pieces) {
+  std::size_t used = 0;
+  for (const std::string_view piece : pieces) {
+    const std::size_t n = std::min(piece.size(), size - 1 - used);
+    std::memcpy(field + used, piece.data(), n);
+    used += n;
+  }
+  field[used] = '\0';
 }
 
-// Reads the kernel's interfaces as records in index order (Next unset); empty
-// when there are none or the kernel cannot be asked.
-std::vector<AdapterInfo> ReadAdapters() {
-  ifaddrs* list = nullptr;
-  if (getifaddrs(&list) != 0) return {};
-  std::unique_ptr<ifaddrs, void (*)(ifaddrs*)> owner(list, freeifaddrs);
+struct Judgement {
+  bool hardware = false;
+  std::string driver;
+};
 
-  // The list holds one AF_PACKET entry per interface and one entry per address.
-  std::vector<Interface> interfaces;
-  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_PACKET) continue;
-    const auto* link = reinterpret_cast<const sockaddr_ll*>(entry->ifa_addr);
-    interfaces.push_back({static_cast<unsigned>(link->sll_ifindex), entry->ifa_name, link, false});
+Judgement Judge(const Link& link, bool kernelNamesParents, bool sysfsIsOurs,
+                const std::string& root) {
+  Judgement j;
+  if (!link.parentDevice.empty()) {
+    j.hardware = true;
+    j.driver = link.driver;
+  } else if (!kernelNamesParents && sysfsIsOurs) {
+    const std::string entry = root + "/class/net/" + link.name;
+    j.hardware = ReadLink(entry).find("/devices/virtual/") == std::string::npos;
+    if (j.hardware) j.driver = BaseName(ReadLink(entry + "/device/driver"));
   }
-  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
-    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
-    for (Interface& i : interfaces) {
-      if (NamesInterface(entry->ifa_name, i.name)) i.hasIpv4 = true;
-    }
-  }
-  std::sort(interfaces.begin(), interfaces.end(),
-            [](const Interface& a, const Interface& b) { return a.index < b.index; });
+  return j;
+}
 
-  std::vector<AdapterInfo> records(interfaces.size());
-  for (std::size_t i = 0; i < interfaces.size(); ++i) {
+}  // namespace
+
+std::vector<AdapterInfo> DescribeLinks(const std::vector<Link>& links,
+                                       const std::string& sysfsRoot) {
+  const bool kernelNamesParents = std::any_of(
+      links.begin(), links.end(), [](const Link& l) { return !l.parentDevice.empty(); });
+  const bool sysfsIsOurs = !kernelNamesParents && SysfsShowsTheseLinks(links, sysfsRoot);
+
+  std::vector<AdapterInfo> records(links.size());
+  for (std::size_t i = 0; i < links.size(); ++i) {
+    const Link& link = links[i];
     AdapterInfo& record = records[i];
     std::memset(&record, 0, sizeof record);
-    Describe(interfaces[i].name, &record);
-    const std::size_t length =
-        std::min<std::size_t>(interfaces[i].link->sll_halen, sizeof record.Address);
+    const std::string& name = link.name;
+    WriteField(record.AdapterName, sizeof record.AdapterName, {name});
+    const Judgement j = Judge(link, kernelNamesParents, sysfsIsOurs, sysfsRoot);
+    record.hardware = j.hardware;
+    char* const description = record.Description;
+    char* const detail = record.kindDetail;
+    if (!j.hardware) {
+      WriteField(description, sizeof record.Description, {"Virtual network interface ", name});
+      const bool loopback = link.type == ARPHRD_LOOPBACK && link.kind.empty();
+      WriteField(detail, sizeof record.kindDetail, {loopback ? "loopback" : link.kind});
+    } else if (j.driver.empty()) {
+      WriteField(description, sizeof record.Description, {"Network interface ", name});
+      WriteField(detail, sizeof record.kindDetail, {link.parentBus});
+    } else {
+      WriteField(description, sizeof record.Description,
+                 {"Network interface ", name, " (driver ", j.driver, ")"});
+      WriteField(detail, sizeof record.kindDetail, {j.driver});
+    }
+    const std::size_t length = std::min(link.address.size(), sizeof record.Address);
     record.AddressLength = static_cast<std::uint32_t>(length);
-    std::memcpy(record.Address, interfaces[i].link->sll_addr, length);
-    record.IpAddressList.Context = interfaces[i].hasIpv4 ? interfaces[i].index : 0;
+    if (length > 0) std::memcpy(record.Address, link.address.data(), length);
+    record.IpAddressList.Context = link.hasIpv4 ? link.index : 0;
   }
   return records;
+}
+
+namespace {
+
+class NetlinkSocket {
+ public:
+  NetlinkSocket() : fd_(socket(AF_NETLINK, SOCK_RAW | SOCK_CLOEXEC, NETLINK_ROUTE)) {}
+  ~NetlinkSocket() {
+    if (fd_ >= 0) close(fd_);
+  }
+  NetlinkSocket(const NetlinkSocket&) = delete;
+  NetlinkSocket& operator=(const NetlinkSocket&) = delete;
+  bool IsOpen() const { return fd_ >= 0; }
+
+  // The driver of the interface `name` in the socket's namespace, as ethtool
+  // tells it; empty when it does not say.
+  std::string Driver(const std::string& name) const {
+    ethtool_drvinfo info{};
+    info.cmd = ETHTOOL_GDRVINFO;
+    ifreq request{};
+    WriteField(request.ifr_name, sizeof request.ifr_name, {name});
+    request.ifr_data = reinterpret_cast<char*>(&info);
+    if (ioctl(fd_, SIOCETHTOOL, &request) != 0) return {};
+    return std::string(info.driver, strnlen(info.driver, sizeof info.driver));
+  }
+
+  // Sends `request` (a header and its body, `header` filled in here but for
+  // its type) as a dump request and hands each message of the answer to
+  // `take`. False when the kernel cannot be asked or reports an error, or
+  // when the dump was interrupted by a change (its messages then disagree).
+  template <typename Request, typename Take>
+  bool Dump(Request request, Take take) {
+    request.header.nlmsg_len = sizeof request;
+    request.header.nlmsg_flags = NLM_F_REQUEST | NLM_F_DUMP;
+    request.header.nlmsg_seq = ++sequence_;
+    sockaddr_nl kernel{};
+    kernel.nl_family = AF_NETLINK;
+    if (sendto(fd_, &request, sizeof request, 0, reinterpret_cast<sockaddr*>(&kernel),
+               sizeof kernel) != static_cast<ssize_t>(sizeof request)) {
+      return false;
+    }
+    for (;;) {
+      // MSG_TRUNC: the datagram's whole length, so that a cut one is seen.
+      const ssize_t n = recv(fd_, buffer_.get(), kBufferSize, MSG_TRUNC);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0 || static_cast<std::size_t>(n) > kBufferSize) return false;
+      auto left = static_cast<unsigned>(n);
+      for (auto* m = reinterpret_cast<nlmsghdr*>(buffer_.get()); NLMSG_OK(m, left);
+           m = NLMSG_NEXT(m, left)) {
+        if (m->nlmsg_seq != sequence_) continue;
+        if ((m->nlmsg_flags & NLM_F_DUMP_INTR) != 0) return false;
+        if (m->nlmsg_type == NLMSG_DONE) return true;
+        if (m->nlmsg_type == NLMSG_ERROR) return false;
+        take(m);
+      }
+    }
+  }
+
+ private:
+  int fd_;
+  std::uint32_t sequence_ = 0;
+  // The kernel puts at most 32 KiB of a dump in one datagram.
+  static constexpr std::size_t kBufferSize = 32768;
+  // Not zeroed: only what recv writes is read.
+  std::unique_ptr<char[]> buffer_{new char[kBufferSize]};
+};
+
+std::string AttributeText(const rtattr* a) {
+  const char* data = static_cast<const char*>(RTA_DATA(a));
+  return std::string(data, strnlen(data, RTA_PAYLOAD(a)));
+}
+
+Link ReadLinkMessage(const nlmsghdr* m) {
+  Link link;
+  const auto* info = static_cast<const ifinfomsg*>(NLMSG_DATA(m));
+  link.index = static_cast<unsigned>(info->ifi_index);
+  link.type = info->ifi_type;
+  int left = static_cast<int>(IFLA_PAYLOAD(m));
+  for (const rtattr* a = IFLA_RTA(info); RTA_OK(a, left); a = RTA_NEXT(a, left)) {
+    switch (a->rta_type) {
+      case IFLA_IFNAME:
+        link.name = AttributeText(a);
+        break;
+      case IFLA_ADDRESS: {
+        const auto* bytes = static_cast<const std::uint8_t*>(RTA_DATA(a));
+        link.address.assign(bytes, bytes + RTA_PAYLOAD(a));
+        break;
+      }
+      case IFLA_PARENT_DEV_NAME:
+        link.parentDevice = AttributeText(a);
+        break;
+      case IFLA_PARENT_DEV_BUS_NAME:
+        link.parentBus = AttributeText(a);
+        break;
+      case IFLA_LINKINFO: {
+        int nestedLeft = static_cast<int>(RTA_PAYLOAD(a));
+        for (const rtattr* n = static_cast<const rtattr*>(RTA_DATA(a)); RTA_OK(n, nestedLeft);
+             n = RTA_NEXT(n, nestedLeft)) {
+          if (n->rta_type == IFLA_INFO_KIND) link.kind = AttributeText(n);
+        }
+        break;
+      }
+      default:
+        break;
+    }
+  }
+  return link;
+}
+
+// Reads the links of the caller's network namespace in index order, with
+// their IPv4 flag; false when the kernel cannot be asked.
+bool ReadLinks(std::vector<Link>* links) {
+  NetlinkSocket kernel;
+  if (!kernel.IsOpen()) return false;
+  links->clear();
+  // Without their statistics, which are most of each link's message: the
+  // kernel then fills and copies far less (older kernels ignore the flag).
+  struct {
+    nlmsghdr header;
+    ifinfomsg body;
+    rtattr maskHeader;
+    std::uint32_t mask;
+  } linkRequest{};
+  linkRequest.header.nlmsg_type = RTM_GETLINK;
+  linkRequest.body.ifi_family = AF_UNSPEC;
+  linkRequest.maskHeader.rta_type = IFLA_EXT_MASK;
+  linkRequest.maskHeader.rta_len = RTA_LENGTH(sizeof linkRequest.mask);
+  linkRequest.mask = RTEXT_FILTER_SKIP_STATS;
+  links->reserve(16);
+  const bool linksRead = kernel.Dump(linkRequest, [links](const nlmsghdr* m) {
+    if (m->nlmsg_type == RTM_NEWLINK) links->push_back(ReadLinkMessage(m));
+  });
+  if (!linksRead) return false;
+  std::sort(links->begin(), links->end(),
+            [](const Link& a, const Link& b) { return a.index < b.index; });
+  // Asked of the kernel rather than read from /sys: cheaper than a sysfs
+  // path walk, and in the caller's own namespace.
+  for (Link& link : *links) {
+    if (!link.parentDevice.empty()) link.driver = kernel.Driver(link.name);
+  }
+  struct {
+    nlmsghdr header;
+    ifaddrmsg body;
+  } addressRequest{};
+  addressRequest.header.nlmsg_type = RTM_GETADDR;
+  addressRequest.body.ifa_family = AF_INET;
+  return kernel.Dump(addressRequest, [links](const nlmsghdr* m) {
+    if (m->nlmsg_type != RTM_NEWADDR) return;
+    const auto index = static_cast<const ifaddrmsg*>(NLMSG_DATA(m))->ifa_index;
+    const auto found = std::lower_bound(links->begin(), links->end(), index,
+                                        [](const Link& l, unsigned i) { return l.index < i; });
+    if (found != links->end() && found->index == index) found->hasIpv4 = true;
+  });
+}
+
+// Dumps interrupted by a change are read again, a few times.
+constexpr int kReadAttempts = 3;
+
+// The records of the caller's namespace; false when they cannot be read.
+bool ReadAdapters(std::vector<AdapterInfo>* records) {
+  std::vector<Link> links;
+  for (int attempt = 0; attempt < kReadAttempts; ++attempt) {
+    if (ReadLinks(&links)) {
+      *records = DescribeLinks(links, "/sys");
+      return true;
+    }
+  }
+  return false;
 }
 
 // The list read for a size query, kept for the same thread's following call.
@@ -157,7 +358,9 @@ bool TakeSnapshot(std::vector<AdapterInfo>* records) {
 
 std::uint32_t GetAdaptersInfo(AdapterInfo* buffer, std::uint32_t* size) {
   std::vector<AdapterInfo> records;
-  if (buffer == nullptr || !TakeSnapshot(&records)) records = ReadAdapters();
+  if ((buffer == nullptr || !TakeSnapshot(&records)) && !ReadAdapters(&records)) {
+    return kErrorGenFailure;
+  }
   if (records.empty()) return kErrorNoData;
 
   const auto needed = static_cast<std::uint32_t>(records.size() * sizeof(AdapterInfo));

@@ -12,6 +12,7 @@
 #include <syslog.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -27,7 +28,6 @@
 namespace platform {
 
 const char kPathSeparator = '/';
-const char kFallbackTempFolder[] = "/tmp/TrelLog/";
 const int kOpenNoInherit = O_CLOEXEC;
 
 void* Malloc(std::size_t size) { return std::malloc(size); }
@@ -55,11 +55,58 @@ int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId) {
   return 1;
 }
 
+namespace {
+
+// A folder that only this user can change: a real folder (no symlink) that
+// the effective user owns and nobody else may write.
+bool IsPrivateFolder(const std::string& path) {
+  struct stat status {};
+  return lstat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode) &&
+         status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
+}
+
+// The user's private folder, ending with "/": $XDG_RUNTIME_DIR, else
+// /tmp/devicecode-<uid>/ made with mode 0700. A /tmp/devicecode-<uid> that
+// another user made first (or a symlink there) is never used; a fresh
+// /tmp/devicecode-<uid>.XXXXXX is made instead. Empty when none can be had.
+std::string PrivateFolder() {
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  if (runtime != nullptr && runtime[0] == '/' && IsPrivateFolder(runtime)) {
+    std::string folder = runtime;
+    return folder.back() == '/' ? folder : folder + '/';
+  }
+  const std::string folder = "/tmp/devicecode-" + std::to_string(geteuid());
+  if ((mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) && IsPrivateFolder(folder)) {
+    return folder + '/';
+  }
+  std::string unique = folder + ".XXXXXX";
+  if (mkdtemp(&unique[0]) == nullptr) return {};
+  return unique + '/';
+}
+
+}  // namespace
+
 std::uint32_t GetTempPathA(std::uint32_t size, char* buffer) {
+  // Only an absolute path to a folder counts: a relative one would name a
+  // folder of whatever the host's working directory is.
   const char* variable = std::getenv("TMPDIR");
-  std::string folder = variable != nullptr && *variable != '\0' ? variable : "/tmp/";
-  if (folder.back() != '/') folder += '/';
+  struct stat status {};
+  std::string folder;
+  if (variable != nullptr && variable[0] == '/' && stat(variable, &status) == 0 &&
+      S_ISDIR(status.st_mode)) {
+    folder = variable;
+    if (folder.back() != '/') folder += '/';
+  } else {
+    folder = PrivateFolder();
+    if (folder.empty()) return 0;
+  }
   return CopyOut(folder, buffer, size);
+}
+
+std::string GetFallbackTempFolder() {
+  std::string folder = PrivateFolder();
+  return folder.empty() ? "/tmp/devicecode-" + std::to_string(geteuid()) + "/TrelLog/"
+                        : folder + "TrelLog/";
 }
 
 std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint32_t size) {
@@ -151,10 +198,12 @@ std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int de
   } closer{fd};
   struct stat status {};
   if (fstat(fd, &status) != 0 || !S_ISREG(status.st_mode)) return fallback;
+  // At most kMaxProfileSize bytes: a huge (or sparse) file costs no more.
   std::string text;
   char chunk[4096];
-  for (;;) {
-    const ssize_t n = read(fd, chunk, sizeof chunk);
+  while (text.size() < kMaxProfileSize) {
+    const std::size_t wanted = std::min(sizeof chunk, kMaxProfileSize - text.size());
+    const ssize_t n = read(fd, chunk, wanted);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return fallback;
     if (n == 0) break;
@@ -166,13 +215,70 @@ std::uint32_t GetPrivateProfileIntA(const char* section, const char* key, int de
 int PathRemoveFileSpecA(char* path) {
   if (path == nullptr) return 0;
   // The root "/" stays; otherwise cut at the last separator (or cut all).
-  char* spec = path[0] == '/' ? path + 1 : path;
-  for (char* p = spec; *p != '\0'; ++p) {
-    if (*p == '/') spec = p;
+  char* name = path[0] == '/' ? path + 1 : path;
+  for (char* p = name; *p != '\0'; ++p) {
+    if (*p == '/') name = p;
   }
-  if (*spec == '\0') return 0;
-  *spec = '\0';
+  if (*name == '\0') return 0;
+  *name = '\0';
   return 1;
+}
+
+LogFile PrepareLogFile(const std::string& path) {
+  LogFile file;
+  file.name = path;
+  file.flags = O_CLOEXEC;
+  const std::size_t slash = path.rfind('/');
+  const std::string folderPath = slash == std::string::npos ? "." : path.substr(0, slash + 1);
+  const std::string fileName = path.substr(slash == std::string::npos ? 0 : slash + 1);
+  // Every text is made before a descriptor is taken, so that running out of
+  // memory cannot leave one behind.
+  std::string name;
+  name.reserve(sizeof "/proc/self/fd/2147483647/" + fileName.size());
+  file.folder = open(folderPath.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  struct stat folder {};
+  if (file.folder >= 0 && fstat(file.folder, &folder) == 0 &&
+      ((folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 || folder.st_uid != geteuid())) {
+    // A sticky /tmp among them: another user may have planted a symlink or
+    // a file under the log's name.
+    file.shared = true;
+    file.flags |= O_NOFOLLOW;
+  }
+  // The number the folder will take; a non-folder until then, so that the
+  // name opens nothing.
+  file.reserved = open("/dev/null", O_RDONLY | O_CLOEXEC);
+  char reservedName[32];
+  std::snprintf(reservedName, sizeof reservedName, "/proc/self/fd/%d", file.reserved);
+  if (file.folder < 0 || file.reserved < 0 || access(reservedName, F_OK) != 0) {
+    // No /proc: the file is opened by its path, first without the flags.
+    if (file.folder >= 0) close(file.folder);
+    if (file.reserved >= 0) close(file.reserved);
+    file.folder = file.reserved = -1;
+    return file;
+  }
+  name = reservedName;
+  name += '/';
+  name += fileName;
+  file.name.swap(name);
+  return file;
+}
+
+bool ActivateLogFile(const LogFile& file) {
+  if (file.reserved < 0) return true;
+  const bool moved = dup3(file.folder, file.reserved, O_CLOEXEC) == file.reserved;
+  close(file.folder);
+  return moved;
+}
+
+bool AcceptLogFile(const LogFile& file, int descriptor) {
+  if (!file.shared) return true;
+  struct stat status {};
+  return fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid();
+}
+
+void ReleaseLogFile(const LogFile& file) {
+  // The folder's own descriptor is gone: ActivateLogFile closed it.
+  if (file.reserved >= 0) close(file.reserved);
 }
 
 void OutputDebugStringA(const char* text) {

@@ -1,0 +1,85 @@
+#!/usr/bin/env bash
+# Another local user against the plug-in's use of /tmp, with two uids: an
+# attacker prepares /tmp, then a victim's host (the command-line tool) asks
+# for its code. None of the attacks may work: a planted OrvenOption.ini is
+# not read, pre-created TrelLog folders and log files (the private folder's
+# name included) do not stop the victim's log, and a symlink or a file the
+# attacker owns never receives the victim's lines. Each scenario runs in a
+# private mount namespace with an empty sticky /tmp.
+# Needs root, unshare and setpriv; exits 77 (skipped) without them.
+#
+#   shared_tmp_test.sh CLI LIBRARY
+set -euo pipefail
+
+cli="$1"
+library="$2"
+if [[ "$(id -u)" != 0 ]] || ! command -v unshare >/dev/null || ! command -v setpriv >/dev/null ||
+  ! unshare -m true 2>/dev/null; then
+  echo "skipped: needs root, unshare and setpriv"
+  exit 77
+fi
+
+attacker=4001
+victim=4002
+
+# LEVEL=N scenario NAME ATTACK CHECK [VICTIM_ENV]: ATTACK runs as the
+# attacker in /tmp, then the victim's host runs with VICTIM_ENV (default:
+# neither TMPDIR nor XDG_RUNTIME_DIR set) and plugin.ini at level N (none when
+# empty), then CHECK runs as root and prints what is wrong.
+scenario() {
+  local output
+  output=$(NAME="$1" ATTACK="$2" CHECK="$3" VICTIM_ENV="${4:-}" CLI="$cli" LIBRARY="$library" \
+    ATTACKER="$attacker" VICTIM="$victim" unshare -m bash -c '
+    set -e
+    mount -t tmpfs -o mode=1777 none /tmp
+    mkdir -p /tmp/app/bin /tmp/app/lib
+    cp "$CLI" /tmp/app/bin/devicecode
+    cp "$LIBRARY" /tmp/app/lib/libdevicecode.so
+    if [[ -n "$LEVEL" ]]; then
+      printf "[Common]\nLogLevel=%s\n" "$LEVEL" > /tmp/app/lib/plugin.ini
+    fi
+    cd /tmp
+    setpriv --reuid="$ATTACKER" --regid="$ATTACKER" --clear-groups bash -c "$ATTACK"
+    code=$(cd / && env -u TMPDIR -u XDG_RUNTIME_DIR $VICTIM_ENV \
+      setpriv --reuid="$VICTIM" --regid="$VICTIM" --clear-groups /tmp/app/bin/devicecode \
+      --library /tmp/app/lib/libdevicecode.so)
+    [[ ${#code} == 32 ]] || echo "no code: $code"
+    eval "$CHECK"
+  ' 2>&1) || output+=" (status $?)"
+  if [[ -n "$output" ]]; then
+    echo "FAIL $1: $output"
+    return 1
+  fi
+  echo "ok   $1"
+}
+
+# The count of Begin lines in each log file of the victim's.
+victimLogs="find /tmp -name devicecode.log -user $victim -exec grep -c Begin {} +"
+
+LEVEL="" scenario "planted OrvenOption.ini is not read" \
+  'printf "[Common]\nLogLevel=700\n" > /tmp/OrvenOption.ini' \
+  'log=/tmp/devicecode-'"$victim"'/devicecode.log
+   [[ -f "$log" && ! -s "$log" ]] || echo "the option file was read: $(ls -lR /tmp)"'
+
+LEVEL=600 scenario "pre-created folders and log files do not stop the log" \
+  'mkdir /tmp/TrelLog /tmp/devicecode-'"$victim"'; touch /tmp/TrelLog/TrelLog.log /tmp/devicecode.log
+   chmod 755 /tmp/TrelLog /tmp/devicecode-'"$victim"'' \
+  'logs=$('"$victimLogs"')
+   [[ "$logs" == 1 ]] || echo "victim logs: [$logs] $(ls -lR /tmp)"'
+
+# The attacker's file, which must stay empty.
+target='mkdir -m 777 /tmp/attacker; touch /tmp/attacker/target; chmod 666 /tmp/attacker/target'
+empty='[[ ! -s /tmp/attacker/target ]] || echo "lines went to the attacker: $(cat /tmp/attacker/target)"'
+
+LEVEL=600 scenario "symlink in /tmp" \
+  "$target; ln -s /tmp/attacker/target /tmp/devicecode.log" "$empty"
+# A victim that chose a folder everybody may write, sticky or not.
+for mode in 777 1777; do
+  LEVEL=600 scenario "symlink in a $mode folder named by TMPDIR" \
+    "$target; mkdir -m $mode /tmp/shared; ln -s /tmp/attacker/target /tmp/shared/devicecode.log" \
+    "$empty" "TMPDIR=/tmp/shared"
+  LEVEL=600 scenario "attacker's file in a $mode folder named by TMPDIR" \
+    "mkdir -m $mode /tmp/shared; touch /tmp/shared/devicecode.log; chmod 666 /tmp/shared/devicecode.log" \
+    '[[ ! -s /tmp/shared/devicecode.log ]] || echo "lines went to the attacker: $(cat /tmp/shared/devicecode.log)"' \
+    "TMPDIR=/tmp/shared"
+done
