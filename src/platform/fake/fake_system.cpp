@@ -84,20 +84,6 @@ void AddFile(const std::string& path, const std::string& contents) {
 
 }  // namespace fake
 
-// The path itself; the constructor's open is replaced by one with the flag.
-LogFile PrepareLogFile(const std::string& path) {
-  LogFile file;
-  file.name = path;
-  file.flags = kOpenNoInherit;
-  return file;
-}
-
-bool ActivateLogFile(const LogFile&) { return true; }
-
-bool AcceptLogFile(const LogFile&, int) { return true; }
-
-void ReleaseLogFile(const LogFile&) {}
-
 void GetLocalTime(SystemTime* time) {
   if (fake::EnterCall("GetLocalTime")) return;
   *time = fake::Get().localTime;

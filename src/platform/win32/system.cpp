@@ -21,20 +21,6 @@ std::string GetFallbackTempFolder() { return "C:\\TrelLog\\"; }
 
 // The CRT linked into this module: its heap is the library's own, whatever
 // runtime the host uses.
-// The path itself; the constructor's open is replaced by one with the flag.
-LogFile PrepareLogFile(const std::string& path) {
-  LogFile file;
-  file.name = path;
-  file.flags = kOpenNoInherit;
-  return file;
-}
-
-bool ActivateLogFile(const LogFile&) { return true; }
-
-bool AcceptLogFile(const LogFile&, int) { return true; }
-
-void ReleaseLogFile(const LogFile&) {}
-
 void* Malloc(std::size_t size) { return std::malloc(size); }
 
 void Free(void* block) { std::free(block); }
