@@ -22,13 +22,15 @@ fi
 attacker=4001
 victim=4002
 
-# LEVEL=N scenario NAME ATTACK CHECK [VICTIM_ENV]: ATTACK runs as the
+# LEVEL=N [SETUP=...] scenario NAME ATTACK CHECK [VICTIM_ENV]: SETUP runs
+# as root after the application is installed in /tmp/app, ATTACK runs as the
 # attacker in /tmp, then the victim's host runs with VICTIM_ENV (default:
 # neither TMPDIR nor XDG_RUNTIME_DIR set) and plugin.ini at level N (none when
-# empty), then CHECK runs as root and prints what is wrong.
+# empty) and must give its code within 20 seconds, then CHECK runs as root
+# and prints what is wrong.
 scenario() {
   local output
-  output=$(NAME="$1" ATTACK="$2" CHECK="$3" VICTIM_ENV="${4:-}" CLI="$cli" LIBRARY="$library" \
+  output=$(NAME="$1" SETUP="${SETUP:-}" ATTACK="$2" CHECK="$3" VICTIM_ENV="${4:-}" CLI="$cli" LIBRARY="$library" \
     ATTACKER="$attacker" VICTIM="$victim" unshare -m bash -c '
     set -e
     mount -t tmpfs -o mode=1777 none /tmp
@@ -38,10 +40,11 @@ scenario() {
     if [[ -n "$LEVEL" ]]; then
       printf "[Common]\nLogLevel=%s\n" "$LEVEL" > /tmp/app/lib/plugin.ini
     fi
+    eval "$SETUP"
     cd /tmp
     setpriv --reuid="$ATTACKER" --regid="$ATTACKER" --clear-groups bash -c "$ATTACK"
     code=$(cd / && env -u TMPDIR -u XDG_RUNTIME_DIR $VICTIM_ENV \
-      setpriv --reuid="$VICTIM" --regid="$VICTIM" --clear-groups /tmp/app/bin/devicecode \
+      timeout 20 setpriv --reuid="$VICTIM" --regid="$VICTIM" --clear-groups /tmp/app/bin/devicecode \
       --library /tmp/app/lib/libdevicecode.so)
     [[ ${#code} == 32 ]] || echo "no code: $code"
     eval "$CHECK"
@@ -83,3 +86,13 @@ for mode in 777 1777; do
     '[[ ! -s /tmp/shared/devicecode.log ]] || echo "lines went to the attacker: $(cat /tmp/shared/devicecode.log)"' \
     "TMPDIR=/tmp/shared"
 done
+
+# A FIFO under the log's name: opening it must not wait for a reader (which
+# would hold every later request of the host). The day's folder under a Logs
+# folder everybody may write is the attacker's; the victim logs in its own
+# temporary folder instead.
+LEVEL=600 SETUP='mkdir -m 1777 /tmp/app/Logs' scenario "FIFO under the log's name" \
+  'mkdir -m 777 /tmp/app/Logs/$(date +%F); mkfifo -m 666 /tmp/app/Logs/$(date +%F)/devicecode.log' \
+  'logs=$('"$victimLogs"')
+   log=/tmp/devicecode-'"$victim"'/devicecode.log
+   [[ "$logs" == 1 && $(grep -c Begin "$log") == 1 ]] || echo "victim logs: [$logs] $(ls -lR /tmp)"'

@@ -93,7 +93,8 @@ struct LogFile {
   std::string name;  // what the appender opens
   int flags = 0;     // open flags to add to the appender's own
   // The folder can be written by another user: a symlink there is never
-  // followed, and only a plain file of this user is accepted.
+  // followed, a FIFO never waited for, and only a plain file of this user
+  // with one link is accepted.
   bool shared = false;
   int reserved = -1;  // the descriptor `name` goes through
   int folder = -1;    // the opened folder, until it takes `reserved`
@@ -101,7 +102,9 @@ struct LogFile {
 LogFile PrepareLogFile(const std::string& path);
 // Makes `file.name` reach the file; false when it cannot.
 bool ActivateLogFile(const LogFile& file);
-// Whether the file open as `descriptor` may take the log's lines.
+// Whether the file open as `descriptor` may take the log's lines (after
+// every open: the first and each roll-over's); when it may, the descriptor
+// is made ready for writing.
 bool AcceptLogFile(const LogFile& file, int descriptor);
 // Gives back what PrepareLogFile reserved; after ActivateLogFile, once the
 // file is closed or about to be.

@@ -239,10 +239,12 @@ LogFile PrepareLogFile(const std::string& path) {
   struct stat folder {};
   if (file.folder >= 0 && fstat(file.folder, &folder) == 0 &&
       ((folder.st_mode & (S_IWGRP | S_IWOTH)) != 0 || folder.st_uid != geteuid())) {
-    // A sticky /tmp among them: another user may have planted a symlink or
-    // a file under the log's name.
+    // A sticky /tmp among them: another user may have planted a symlink, a
+    // file or a FIFO under the log's name. Without O_NONBLOCK, opening a
+    // FIFO would wait for a reader forever, inside the set-up's lock; with
+    // it, a FIFO without a reader fails at once (ENXIO).
     file.shared = true;
-    file.flags |= O_NOFOLLOW;
+    file.flags |= O_NOFOLLOW | O_NONBLOCK;
   }
   // The number the folder will take; a non-folder until then, so that the
   // name opens nothing.
@@ -272,8 +274,16 @@ bool ActivateLogFile(const LogFile& file) {
 
 bool AcceptLogFile(const LogFile& file, int descriptor) {
   if (!file.shared) return true;
+  // A plain file of this user with no other name: a hard link planted under
+  // the log's name would make the lines land in another file of ours.
   struct stat status {};
-  return fstat(descriptor, &status) == 0 && S_ISREG(status.st_mode) && status.st_uid == geteuid();
+  if (fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode) || status.st_uid != geteuid() ||
+      status.st_nlink != 1) {
+    return false;
+  }
+  // O_NONBLOCK only guarded the open; writes block as usual.
+  const int flags = fcntl(descriptor, F_GETFL);
+  return flags >= 0 && fcntl(descriptor, F_SETFL, flags & ~O_NONBLOCK) == 0;
 }
 
 void ReleaseLogFile(const LogFile& file) {
