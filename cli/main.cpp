@@ -4,6 +4,7 @@
 // plug-in exports nothing but the code.
 #include <cctype>
 #include <cstdio>
+#include <new>
 #include <optional>
 #include <string>
 
@@ -248,7 +249,14 @@ int main(int argc, char** argv) {
     return Fail(kExitNoCode, "plug-in " + loaded.path + " returned no device code (" +
                                  kListUnreadable + ", or memory ran out)");
   }
-  const std::string text = code;
+  // The buffer goes back to the plug-in on every path.
+  std::string text;
+  try {
+    text = code;
+  } catch (const std::bad_alloc&) {
+    loaded.plugin.freeBuffer(code);
+    return Fail(kExitNoCode, "out of memory");
+  }
   loaded.plugin.freeBuffer(code);
   std::printf("%s\n", text.c_str());
   const int status = Flushed();
