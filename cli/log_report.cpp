@@ -14,15 +14,32 @@ LogReport ExplainLog(const std::string& hostPath, const std::string& libraryPath
   platform::Inspection inspection;
   inspection.hostPath = hostPath;
   inspection.libraryPath = libraryPath;
-  platform::SetInspection(&inspection);
-  LogEnvironment environment = DiscoverLogEnvironment();
-  // The set-up's own order: the option file first, then plugin.ini.
-  const std::uint32_t optionLevel =
-      ReadOptionLogLevel(environment.configFolder, environment.tempFolder);
-  const std::uint32_t pluginLevel = ReadPluginLogLevel();
-  platform::SetInspection(nullptr);
+  // Cleared on every way out: a throw must not leave the backend pointing at
+  // this dead local.
+  struct InspectionScope {
+    explicit InspectionScope(platform::Inspection* inspection) {
+      platform::SetInspection(inspection);
+    }
+    ~InspectionScope() { platform::SetInspection(nullptr); }
+    InspectionScope(const InspectionScope&) = delete;
+    InspectionScope& operator=(const InspectionScope&) = delete;
+  };
+  LogEnvironment environment;
+  std::uint32_t optionLevel = 0;
+  std::uint32_t pluginLevel = 0;
+  {
+    const InspectionScope scope(&inspection);
+    environment = DiscoverLogEnvironment();
+    // The set-up's own order: the option file first, then plugin.ini.
+    optionLevel = ReadOptionLogLevel(environment.configFolder, environment.tempFolder);
+    pluginLevel = ReadPluginLogLevel();
+  }
   log.iniFilesRead = inspection.profilesRead;
   log.plan = PlanLogSetUp(std::move(environment), optionLevel, pluginLevel);
+  // The private temporary folder the backend would make comes first.
+  log.plan.foldersToCreate.insert(log.plan.foldersToCreate.begin(),
+                                  inspection.foldersToCreate.begin(),
+                                  inspection.foldersToCreate.end());
   return log;
 }
 

@@ -22,15 +22,17 @@ fi
 attacker=4001
 victim=4002
 
-# LEVEL=N [SETUP=...] scenario NAME ATTACK CHECK [VICTIM_ENV]: SETUP runs
-# as root after the application is installed in /tmp/app, ATTACK runs as the
-# attacker in /tmp, then the victim's host runs with VICTIM_ENV (default:
-# neither TMPDIR nor XDG_RUNTIME_DIR set) and plugin.ini at level N (none when
-# empty) and must give its code within 20 seconds, then CHECK runs as root
-# and prints what is wrong.
+# LEVEL=N [SETUP=...] [RUNS=N | EXPLAIN=1] scenario NAME ATTACK CHECK
+# [VICTIM_ENV]: SETUP runs as root after the application is installed in
+# /tmp/app, ATTACK runs as the attacker in /tmp, then the victim's host runs
+# RUNS times (default once) with VICTIM_ENV (default: neither TMPDIR nor
+# XDG_RUNTIME_DIR set) and plugin.ini at level N (none when empty) and must
+# give its code within 20 seconds each time (with EXPLAIN, the victim runs
+# `devicecode --explain` once instead, its output in $report), then CHECK
+# runs as root and prints what is wrong.
 scenario() {
   local output
-  output=$(NAME="$1" SETUP="${SETUP:-}" ATTACK="$2" CHECK="$3" VICTIM_ENV="${4:-}" CLI="$cli" LIBRARY="$library" \
+  output=$(NAME="$1" SETUP="${SETUP:-}" RUNS="${RUNS:-1}" EXPLAIN="${EXPLAIN:-}" ATTACK="$2" CHECK="$3" VICTIM_ENV="${4:-}" CLI="$cli" LIBRARY="$library" \
     ATTACKER="$attacker" VICTIM="$victim" unshare -m bash -c '
     set -e
     mount -t tmpfs -o mode=1777 none /tmp
@@ -43,10 +45,19 @@ scenario() {
     eval "$SETUP"
     cd /tmp
     setpriv --reuid="$ATTACKER" --regid="$ATTACKER" --clear-groups bash -c "$ATTACK"
-    code=$(cd / && env -u TMPDIR -u XDG_RUNTIME_DIR $VICTIM_ENV \
-      timeout 20 setpriv --reuid="$VICTIM" --regid="$VICTIM" --clear-groups /tmp/app/bin/devicecode \
-      --library /tmp/app/lib/libdevicecode.so)
-    [[ ${#code} == 32 ]] || echo "no code: $code"
+    victim() {
+      cd / && env -u TMPDIR -u XDG_RUNTIME_DIR $VICTIM_ENV timeout 20 \
+        setpriv --reuid="$VICTIM" --regid="$VICTIM" --clear-groups /tmp/app/bin/devicecode \
+        --library /tmp/app/lib/libdevicecode.so "$@"
+    }
+    if [[ -n "$EXPLAIN" ]]; then
+      report=$(victim --explain)
+    else
+      for ((run = 0; run < RUNS; run++)); do
+        code=$(victim)
+        [[ ${#code} == 32 ]] || echo "no code: $code"
+      done
+    fi
     eval "$CHECK"
   ' 2>&1) || output+=" (status $?)"
   if [[ -n "$output" ]]; then
@@ -96,3 +107,29 @@ LEVEL=600 SETUP='mkdir -m 1777 /tmp/app/Logs' scenario "FIFO under the log's nam
   'logs=$('"$victimLogs"')
    log=/tmp/devicecode-'"$victim"'/devicecode.log
    [[ "$logs" == 1 && $(grep -c Begin "$log") == 1 ]] || echo "victim logs: [$logs] $(ls -lR /tmp)"'
+
+# While another user holds /tmp/devicecode-<uid>, the victim's loads share
+# one folder of its own instead of making one each.
+LEVEL=600 RUNS=3 scenario "one private folder for every load while the name is taken" \
+  'mkdir -m 755 /tmp/devicecode-'"$victim" \
+  'folders=$(find /tmp -maxdepth 1 -name "devicecode-'"$victim"'.*" -user '"$victim"' -perm 700 | wc -l)
+   logs=$('"$victimLogs"')
+   [[ "$folders" == 1 && "$logs" == 3 ]] || echo "folders: $folders, logs: [$logs] $(ls -la /tmp)"'
+
+# And when the victim cannot make one (it may not write /tmp), no folder
+# inside the attacker's is used either: the option files planted there are
+# not read, so the victim's log (beside the library) stays empty.
+LEVEL="" SETUP='chgrp '"$attacker"' /tmp; chmod 1771 /tmp; chmod 777 /tmp/app/lib' \
+  scenario "no private folder to be had" \
+  'mkdir -p -m 755 /tmp/devicecode-'"$victim"'/TrelLog
+   for ini in /tmp/devicecode-'"$victim"'{,/TrelLog}/OrvenOption.ini; do
+     printf "[Common]\nLogLevel=700\n" > "$ini"
+   done' \
+  'log=/tmp/app/lib/devicecode.log
+   [[ -f "$log" && ! -s "$log" ]] || echo "the option file was read: $(ls -lR /tmp)"'
+
+# The report creates nothing, not even the private folder; it says the
+# set-up would.
+EXPLAIN=1 LEVEL="" scenario "--explain creates no private folder" ":" \
+  '[[ ! -e /tmp/devicecode-'"$victim"' ]] || echo "created: $(ls -la /tmp)"
+   grep -q "set-up creates  *'/tmp/devicecode-"$victim"/'\$" <<<"$report" || echo "report: $report"'

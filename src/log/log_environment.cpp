@@ -19,6 +19,9 @@ bool IsFolder(const std::string& path) {
 // The first of `base` + "Name\", `base` + "..\Name\", `base` + "..\..\Name\"
 // that is a folder, or the empty text.
 std::string FindNearFolder(const std::string& base, const char* name) {
+  // No base (no host path and no temporary folder): the searches would
+  // look in whatever the current folder is.
+  if (base.empty()) return std::string();
   const std::string up = std::string("..") + platform::kPathSeparator;
   std::string walk = base;
   for (int attempt = 0; attempt < 3; ++attempt) {
@@ -67,8 +70,10 @@ LogEnvironment DiscoverLogEnvironment() {
     platform::GetLongPathNameA(buffer, buffer, kPathSize);
     tempFolder = buffer;
   } else {
+    // Empty when the user has no private folder: then nothing is read or
+    // written there.
     tempFolder = platform::GetFallbackTempFolder();
-    environment.foldersToCreate.push_back(tempFolder);
+    if (!tempFolder.empty()) environment.foldersToCreate.push_back(tempFolder);
   }
 
   logFolder = tempFolder;  // the base folder until the Logs search

@@ -17,12 +17,16 @@ bool Exists(const std::string& path) {
 }  // namespace
 
 std::uint32_t ReadOptionLogLevel(const std::string& configFolder, const std::string& tempFolder) {
-  std::string candidate = configFolder + "OrvenOption.ini";
-  if (!Exists(candidate)) {
-    candidate = tempFolder + "OrvenOption.ini";
-    if (!Exists(candidate)) return kOptionDefaultLevel;
+  // An empty folder is none (never the current folder).
+  for (const std::string* folder : {&configFolder, &tempFolder}) {
+    if (folder->empty()) continue;
+    const std::string candidate = *folder + "OrvenOption.ini";
+    if (Exists(candidate)) {
+      return platform::GetPrivateProfileIntA(kSection, kKey, kOptionDefaultLevel,
+                                             candidate.c_str());
+    }
   }
-  return platform::GetPrivateProfileIntA(kSection, kKey, kOptionDefaultLevel, candidate.c_str());
+  return kOptionDefaultLevel;
 }
 
 std::uint32_t ReadPluginLogLevel() {

@@ -279,8 +279,10 @@ LogPlan PlanLogSetUp(LogEnvironment environment, std::uint32_t optionLogLevel,
   // (800) or above takes its nearest ancestor's, log4cpp's root at INFO: so
   // INFO passes from 600 up, and never from 2^31 up.
   plan.requestLinesWritten = static_cast<std::int32_t>(plan.logLevel) >= log4cpp::Priority::INFO;
-  plan.logFiles = {environment.logFolder + environment.logFileName,
-                   environment.tempFolder + environment.logFileName};
+  // An empty folder is none (never the current folder).
+  for (const std::string* folder : {&environment.logFolder, &environment.tempFolder}) {
+    if (!folder->empty()) plan.logFiles.push_back(*folder + environment.logFileName);
+  }
   plan.foldersToCreate = environment.foldersToCreate;
   plan.environment = std::move(environment);
   return plan;

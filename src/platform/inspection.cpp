@@ -29,4 +29,8 @@ void NoteProfileRead(const char* fileName) {
   if (inspection != nullptr) inspection->profilesRead.push_back(fileName);
 }
 
+void NoteFolderCreation(const std::string& path) {
+  if (inspection != nullptr) inspection->foldersToCreate.push_back(path);
+}
+
 }  // namespace platform

@@ -14,13 +14,17 @@ struct Inspection {
   std::string hostPath;                   // reported as the host executable's file
   std::string libraryPath;                // reported as the library's own file
   std::vector<std::string> profilesRead;  // every file GetPrivateProfileIntA read
+  // Folders the backend itself would have made (Linux: the user's private
+  // temporary folder), in that order.
+  std::vector<std::string> foldersToCreate;
 };
 
 // While an inspection is set (null: none), GetModuleFileNameA reports
 // `hostPath` for the host's module and `libraryPath` for the module that
 // VirtualQuery now gives for every address (a handle apart from the host's, so
 // GetOwnModuleHandle finds a library beside the host); CreateDirectoryA
-// creates nothing and reports success; GetPrivateProfileIntA
+// creates nothing and reports success; GetTempPathA and GetFallbackTempFolder
+// create nothing and note the folder they would make; GetPrivateProfileIntA
 // records the file it reads. Set and clear it on the thread that does the
 // work, with no other thread using the backend meanwhile.
 void SetInspection(Inspection* inspection);
@@ -36,5 +40,7 @@ ModuleHandle InspectedLibrary();
 const std::string* InspectedModulePath(ModuleHandle module, bool isHost);
 // Notes a file GetPrivateProfileIntA reads, while inspecting.
 void NoteProfileRead(const char* fileName);
+// Notes a folder the backend would make, while inspecting.
+void NoteFolderCreation(const std::string& path);
 
 }  // namespace platform

@@ -71,7 +71,8 @@ extern const char kPathSeparator;
 
 // The log's fixed fallback folder, used when the temporary folder cannot be
 // had: "C:\\TrelLog\\" on Windows and in the fake; on Linux "TrelLog/" in the
-// user's private folder (see GetTempPathA), since /tmp is shared by all users.
+// user's private folder (see GetTempPathA), since /tmp is shared by all users,
+// and the empty text (no folder) when the user has none.
 std::string GetFallbackTempFolder();
 
 // An open(2) flag that keeps a descriptor out of child processes
@@ -146,7 +147,9 @@ std::uint32_t GetCurrentProcessId();
 int ProcessIdToSessionId(std::uint32_t processId, std::uint32_t* sessionId);
 // Writes the temporary folder, ending with the separator, and returns its
 // length (Linux: $TMPDIR when it is an absolute path to a folder, else the
-// user's private folder: $XDG_RUNTIME_DIR, else /tmp/devicecode-<uid>/);
+// user's private folder: $XDG_RUNTIME_DIR, else /tmp/devicecode-<uid>/, or
+// one of ours named /tmp/devicecode-<uid>.XXXXXX/ when another user holds
+// that name);
 // returns 0 on failure, or the size needed (more than `size`) when `size` is
 // too small. The buffer's content is then unspecified: Windows versions
 // differ (some clear it), so a caller must compare the result with the size.

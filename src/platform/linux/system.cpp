@@ -2,6 +2,7 @@
 //
 // Each keeps the contract of the Windows call it stands for (platform.h); the
 // README's "Linux platform mapping for the log" lists the mapping.
+#include <dirent.h>
 #include <dlfcn.h>
 #include <errno.h>
 #include <fcntl.h>
@@ -65,10 +66,30 @@ bool IsPrivateFolder(const std::string& path) {
          status.st_uid == geteuid() && (status.st_mode & (S_IWGRP | S_IWOTH)) == 0;
 }
 
+// The first (by name) folder of this user's own among the /tmp entries
+// named `prefix`..., or the empty text.
+std::string FindPrivateFolder(const std::string& prefix) {
+  DIR* tmp = opendir("/tmp");
+  if (tmp == nullptr) return {};
+  std::string found;
+  while (const dirent* entry = readdir(tmp)) {
+    const std::string path = std::string("/tmp/") + entry->d_name;
+    if (path.compare(0, prefix.size(), prefix) == 0 && (found.empty() || path < found) &&
+        IsPrivateFolder(path)) {
+      found = path;
+    }
+  }
+  closedir(tmp);
+  return found;
+}
+
 // The user's private folder, ending with "/": $XDG_RUNTIME_DIR, else
 // /tmp/devicecode-<uid>/ made with mode 0700. A /tmp/devicecode-<uid> that
-// another user made first (or a symlink there) is never used; a fresh
-// /tmp/devicecode-<uid>.XXXXXX is made instead. Empty when none can be had.
+// another user made first (or a symlink there) is never used; then one of
+// ours named /tmp/devicecode-<uid>.XXXXXX is, made once rather than by every
+// load. Empty when none can be had: a folder inside another user's would
+// let that user plant the option file. An inspection makes nothing and notes
+// the folder it would make.
 std::string PrivateFolder() {
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
   if (runtime != nullptr && runtime[0] == '/' && IsPrivateFolder(runtime)) {
@@ -76,11 +97,25 @@ std::string PrivateFolder() {
     return folder.back() == '/' ? folder : folder + '/';
   }
   const std::string folder = "/tmp/devicecode-" + std::to_string(geteuid());
-  if ((mkdir(folder.c_str(), 0700) == 0 || errno == EEXIST) && IsPrivateFolder(folder)) {
-    return folder + '/';
+  if (Inspecting()) {
+    struct stat status {};
+    if (lstat(folder.c_str(), &status) != 0 && errno == ENOENT) {
+      NoteFolderCreation(folder + '/');
+      return folder + '/';
+    }
+  } else {
+    // One that exists already is judged below like a new one.
+    mkdir(folder.c_str(), 0700);
   }
+  if (IsPrivateFolder(folder)) return folder + '/';
+  const std::string made = FindPrivateFolder(folder + '.');
+  if (!made.empty()) return made + '/';
   std::string unique = folder + ".XXXXXX";
-  if (mkdtemp(&unique[0]) == nullptr) return {};
+  if (Inspecting()) {
+    NoteFolderCreation(unique + '/');
+  } else if (mkdtemp(&unique[0]) == nullptr) {
+    return {};
+  }
   return unique + '/';
 }
 
@@ -104,9 +139,8 @@ std::uint32_t GetTempPathA(std::uint32_t size, char* buffer) {
 }
 
 std::string GetFallbackTempFolder() {
-  std::string folder = PrivateFolder();
-  return folder.empty() ? "/tmp/devicecode-" + std::to_string(geteuid()) + "/TrelLog/"
-                        : folder + "TrelLog/";
+  const std::string folder = PrivateFolder();
+  return folder.empty() ? folder : folder + "TrelLog/";
 }
 
 std::uint32_t GetLongPathNameA(const char* shortPath, char* longPath, std::uint32_t size) {
