@@ -133,3 +133,12 @@ LEVEL="" SETUP='chgrp '"$attacker"' /tmp; chmod 1771 /tmp; chmod 777 /tmp/app/li
 EXPLAIN=1 LEVEL="" scenario "--explain creates no private folder" ":" \
   '[[ ! -e /tmp/devicecode-'"$victim"' ]] || echo "created: $(ls -la /tmp)"
    grep -q "set-up creates  *'/tmp/devicecode-"$victim"/'\$" <<<"$report" || echo "report: $report"'
+
+# Without /proc the log file is opened by its path; in a folder others may
+# write, that first open would follow a planted symlink (here to a file of
+# the victim's own, which passes every later check), so the path is not used
+# at all. (The host's own path is then unknown: the log is TrelLog.log.)
+LEVEL=600 SETUP='mount -t tmpfs none /proc; install -o '"$victim"' -m 600 /dev/null /tmp/own' \
+  scenario "symlink in a shared TMPDIR without /proc" \
+  "mkdir -m 1777 /tmp/shared; ln -s /tmp/own /tmp/shared/TrelLog.log" \
+  '[[ ! -s /tmp/own ]] || echo "lines went through the symlink: $(cat /tmp/own)"' "TMPDIR=/tmp/shared"

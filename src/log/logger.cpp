@@ -74,6 +74,10 @@ class LogFileAppender : public log4cpp::RollingFileAppender {
       _fd = -1;
       reopen();
     }
+    // The new file is judged as the first was: in a shared folder another
+    // user may have planted one under the name since. Refused, the lines go
+    // nowhere rather than into someone else's file.
+    if (_fd >= 0 && !platform::AcceptLogFile(file_, _fd)) close();
   }
 
  private:

@@ -89,7 +89,9 @@ extern const int kOpenNoInherit;
 // ActivateLogFile has run (Linux: "/proc/self/fd/N/FILE", N a descriptor
 // reserved for the file's folder, which then takes the folder); it opens the
 // file again after that. Where the platform cannot do this, `name` is the
-// path itself and the constructor's open is replaced by the second.
+// path itself and the constructor's open is replaced by the second; in a
+// shared folder (Linux without /proc) `name` is then empty and the path is
+// refused, since that first open would follow a symlink.
 struct LogFile {
   std::string name;  // what the appender opens
   int flags = 0;     // open flags to add to the appender's own
@@ -101,7 +103,7 @@ struct LogFile {
   int folder = -1;    // the opened folder, until it takes `reserved`
 };
 LogFile PrepareLogFile(const std::string& path);
-// Makes `file.name` reach the file; false when it cannot.
+// Makes `file.name` reach the file; false when it cannot (or must not).
 bool ActivateLogFile(const LogFile& file);
 // Whether the file open as `descriptor` may take the log's lines (after
 // every open: the first and each roll-over's); when it may, the descriptor

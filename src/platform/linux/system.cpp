@@ -286,10 +286,14 @@ LogFile PrepareLogFile(const std::string& path) {
   char reservedName[32];
   std::snprintf(reservedName, sizeof reservedName, "/proc/self/fd/%d", file.reserved);
   if (file.folder < 0 || file.reserved < 0 || access(reservedName, F_OK) != 0) {
-    // No /proc: the file is opened by its path, first without the flags.
+    // No /proc: the file is opened by its path, first without the flags,
+    // which would follow a symlink (or wait on a FIFO) planted in a shared
+    // folder. There the path is refused: the name opens nothing and
+    // ActivateLogFile fails, so the next candidate is tried.
     if (file.folder >= 0) close(file.folder);
     if (file.reserved >= 0) close(file.reserved);
     file.folder = file.reserved = -1;
+    if (file.shared) file.name.clear();
     return file;
   }
   name = reservedName;
@@ -300,7 +304,7 @@ LogFile PrepareLogFile(const std::string& path) {
 }
 
 bool ActivateLogFile(const LogFile& file) {
-  if (file.reserved < 0) return true;
+  if (file.reserved < 0) return !file.shared;
   const bool moved = dup3(file.folder, file.reserved, O_CLOEXEC) == file.reserved;
   close(file.folder);
   return moved;
