@@ -1,4 +1,6 @@
 // The Linux backend's process, module, folder, INI and path operations.
+#include <errno.h>
+#include <fcntl.h>
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -165,6 +167,49 @@ TEST_F(LinuxSystemTest, TemporaryFolderAndItsLongForm) {
   EXPECT_EQ(std::string(buffer), expected);
   std::strcpy(buffer, (root_ / "missing/").c_str());
   EXPECT_EQ(platform::GetLongPathNameA(buffer, buffer, sizeof buffer), 0u);
+}
+
+// In a folder another user may write, only a plain file of ours with one
+// link takes the log, and the open's O_NONBLOCK (which keeps a planted FIFO
+// from blocking it) is gone once the file is accepted.
+TEST_F(LinuxSystemTest, LogFileInASharedFolder) {
+  const fs::path shared = root_ / "shared";
+  fs::create_directory(shared);
+  fs::permissions(shared, fs::perms::all | fs::perms::sticky_bit);
+  const platform::LogFile own = platform::PrepareLogFile((root_ / "own.log").string());
+  EXPECT_FALSE(own.shared);
+  platform::ReleaseLogFile(own);
+
+  const platform::LogFile file = platform::PrepareLogFile((shared / "host.log").string());
+  ASSERT_TRUE(file.shared);
+  EXPECT_EQ(file.flags & (O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC),
+            O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC);
+  ASSERT_TRUE(platform::ActivateLogFile(file));
+
+  std::ofstream(shared / "plain") << "";
+  std::ofstream(shared / "linked") << "";
+  fs::create_hard_link(shared / "linked", shared / "second name");
+  ASSERT_EQ(mkfifo((shared / "fifo").c_str(), 0600), 0);
+  struct Case {
+    const char* name;
+    bool accepted;
+  };
+  for (const Case& c : {Case{"plain", true}, Case{"linked", false}, Case{"fifo", false}}) {
+    SCOPED_TRACE(c.name);
+    const int fd = open((shared / c.name).c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+    ASSERT_GE(fd, 0);
+    EXPECT_EQ(platform::AcceptLogFile(file, fd), c.accepted);
+    if (c.accepted) {
+      EXPECT_EQ(fcntl(fd, F_GETFL) & O_NONBLOCK, 0);
+    }
+    close(fd);
+  }
+  // A FIFO without a reader under the log's name fails the open at once.
+  ASSERT_EQ(mkfifo((shared / "host.log").c_str(), 0600), 0);
+  errno = 0;
+  EXPECT_LT(open(file.name.c_str(), O_WRONLY | O_APPEND | O_CREAT | file.flags, 0644), 0);
+  EXPECT_EQ(errno, ENXIO);
+  platform::ReleaseLogFile(file);
 }
 
 TEST(LinuxModuleTest, HostAndOwnModule) {
