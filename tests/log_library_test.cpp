@@ -1,5 +1,6 @@
 // The built plug-in's log as a host meets it: a host program and a copy of the
 // library placed as in a real installation, loaded and unloaded with dlopen.
+#include <dlfcn.h>
 #include <stdlib.h>
 
 #include <gtest/gtest.h>
@@ -117,6 +118,37 @@ TEST_F(InstalledHostTest, EveryOpenOfTheLogFileIsCloseOnExec) {
     EXPECT_NE(line.find("O_CLOEXEC"), std::string::npos) << line;
   }
   EXPECT_GT(opens, 0);
+}
+
+// In a folder another user may write, the file a roll-over opens is judged
+// as the first open's was. Here the roll-over cannot move the log away
+// (folders hold the copies' names), so it opens the same file again, which
+// has meanwhile gained a second name: refused, it takes no more lines.
+TEST_F(InstalledHostTest, RollOverInASharedFolderJudgesTheNewFile) {
+  std::ofstream(root_ / "Host/plugins/dev/plugin.ini") << "[Common]\nLogLevel=600\n";
+  const fs::path day = root_ / "Host/plugins/Logs" / Today();
+  fs::create_directory(day);
+  fs::permissions(day, fs::perms::all | fs::perms::sticky_bit);
+  void* library = dlopen(Library().c_str(), RTLD_NOW | RTLD_LOCAL);
+  ASSERT_NE(library, nullptr) << dlerror();
+  const auto getDeviceCode = reinterpret_cast<char* (*)()>(dlsym(library, "GetDeviceCode"));
+  const auto freeBuffer = reinterpret_cast<void (*)(void*)>(dlsym(library, "FreeBuffer"));
+  ASSERT_TRUE(getDeviceCode != nullptr && freeBuffer != nullptr);
+  freeBuffer(getDeviceCode());
+  const fs::path log = day / "log_library_test.log";
+  ASSERT_EQ(Count(ReadAll(log), "End\n"), 1u);
+
+  for (char copy = '1'; copy <= '5'; ++copy) {
+    fs::create_directories(day / (std::string("log_library_test.log.") + copy) / "kept");
+  }
+  fs::create_hard_link(log, day / "second name");
+  fs::resize_file(log, 1048576);
+  freeBuffer(getDeviceCode());  // its Begin line makes the log roll over
+  freeBuffer(getDeviceCode());
+  dlclose(library);
+  const std::string text = ReadAll(log);
+  EXPECT_EQ(Count(text, "Begin\n"), 2u);
+  EXPECT_EQ(Count(text, "End\n"), 1u);
 }
 
 }  // namespace
