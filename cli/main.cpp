@@ -153,11 +153,22 @@ int Flushed(int status = kExitOk) {
 
 // The plug-in of every mode: --library as a path, else the default beside
 // the tool's own file; loaded and checked for both exports.
+struct Plugin {
+  void* handle = nullptr;
+  GetDeviceCodeFunction getDeviceCode = nullptr;
+  FreeBufferFunction freeBuffer = nullptr;
+};
+
 struct LoadResult {
-  devicecode::Plugin plugin;
+  Plugin plugin;
   std::string path;  // canonical
   std::string error;
 };
+
+void UnloadPlugin(Plugin& plugin) {
+  if (plugin.handle != nullptr) devicecode::CloseLibrary(plugin.handle);
+  plugin = Plugin{};
+}
 
 LoadResult LoadChosenPlugin(const Options& options) {
   LoadResult result;
@@ -176,9 +187,22 @@ LoadResult LoadChosenPlugin(const Options& options) {
     return result;
   }
   result.path = file.path;
-  result.plugin = devicecode::LoadPlugin(file.path);
-  if (result.plugin.handle == nullptr) {
-    result.error = "cannot load plug-in " + given + ": " + result.plugin.error;
+  const devicecode::Library library = devicecode::OpenLibrary(file.path);
+  if (library.handle == nullptr) {
+    result.error = "cannot load plug-in " + given + ": " + library.error;
+    return result;
+  }
+  // By name, as a host does.
+  Plugin& plugin = result.plugin;
+  plugin.handle = library.handle;
+  plugin.getDeviceCode = reinterpret_cast<GetDeviceCodeFunction>(
+      devicecode::FindExport(library.handle, "GetDeviceCode"));
+  plugin.freeBuffer =
+      reinterpret_cast<FreeBufferFunction>(devicecode::FindExport(library.handle, "FreeBuffer"));
+  if (plugin.getDeviceCode == nullptr || plugin.freeBuffer == nullptr) {
+    result.error = "cannot load plug-in " + given + ": does not export " +
+                   (plugin.getDeviceCode == nullptr ? "GetDeviceCode" : "FreeBuffer");
+    UnloadPlugin(plugin);
   }
   return result;
 }
@@ -193,7 +217,7 @@ int Explain(const Options& options) {
   }
   LoadResult loaded = LoadChosenPlugin(options);
   if (!loaded.error.empty()) return Fail(kExitNoPlugin, loaded.error);
-  devicecode::UnloadPlugin(loaded.plugin);  // checked, never called
+  UnloadPlugin(loaded.plugin);  // checked, never called
   std::optional<devicecode::Report> report = devicecode::ExplainAdapters();
   if (!report) return Fail(kExitNoCode, kListUnreadable);
   report->log = devicecode::ExplainLog(host.path, loaded.path);
@@ -260,7 +284,7 @@ int main(int argc, char** argv) {
   loaded.plugin.freeBuffer(code);
   std::printf("%s\n", text.c_str());
   const int status = Flushed();
-  devicecode::UnloadPlugin(loaded.plugin);
+  UnloadPlugin(loaded.plugin);
   if (status == kExitOk) WarnIfWeak(text);
   return status;
 }

@@ -1,12 +1,10 @@
 // What the tool needs from the operating system beyond the library's
 // platform layer: its own file, files by their canonical paths, and loading
-// the plug-in by its exported names. One implementation per system
+// a shared library and its exports by name. One implementation per system
 // (tool_os_posix.cpp: dlopen and /proc); the rest of the tool is portable.
 #pragma once
 
 #include <string>
-
-#include "devicecode.h"
 
 namespace devicecode {
 
@@ -23,17 +21,16 @@ ResolvedFile ExecutableFile();
 // readable plain file.
 ResolvedFile ResolveFile(const std::string& path);
 
-// A loaded plug-in with both exports, or the reason it is refused.
-struct Plugin {
+// A loaded shared library, or the reason it could not be loaded.
+struct Library {
   void* handle = nullptr;
-  GetDeviceCodeFunction getDeviceCode = nullptr;
-  FreeBufferFunction freeBuffer = nullptr;
   std::string error;  // set when handle is null
 };
 
-// Loads the file at `path` (a canonical path, never searched for) and finds
-// both exports; a file without them is unloaded again and refused.
-Plugin LoadPlugin(const std::string& path);
-void UnloadPlugin(Plugin& plugin);
+// Loads the file at `path` (a canonical path, never searched for).
+Library OpenLibrary(const std::string& path);
+// The address of an export by name, or null.
+void* FindExport(void* handle, const char* name);
+void CloseLibrary(void* handle);
 
 }  // namespace devicecode

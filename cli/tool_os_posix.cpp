@@ -38,32 +38,20 @@ ResolvedFile ResolveFile(const std::string& path) {
   return {resolved, {}};
 }
 
-Plugin LoadPlugin(const std::string& path) {
-  Plugin plugin;
-  plugin.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
-  if (plugin.handle == nullptr) {
+Library OpenLibrary(const std::string& path) {
+  Library library;
+  library.handle = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+  if (library.handle == nullptr) {
     const char* error = dlerror();
-    plugin.error = error != nullptr ? error : "unknown error";
+    library.error = error != nullptr ? error : "unknown error";
     // dlerror() repeats the path first.
-    if (plugin.error.rfind(path + ": ", 0) == 0) plugin.error.erase(0, path.size() + 2);
-    return plugin;
+    if (library.error.rfind(path + ": ", 0) == 0) library.error.erase(0, path.size() + 2);
   }
-  plugin.getDeviceCode =
-      reinterpret_cast<GetDeviceCodeFunction>(dlsym(plugin.handle, "GetDeviceCode"));
-  plugin.freeBuffer = reinterpret_cast<FreeBufferFunction>(dlsym(plugin.handle, "FreeBuffer"));
-  if (plugin.getDeviceCode == nullptr || plugin.freeBuffer == nullptr) {
-    plugin.error = std::string("does not export ") +
-                   (plugin.getDeviceCode == nullptr ? "GetDeviceCode" : "FreeBuffer");
-    UnloadPlugin(plugin);
-  }
-  return plugin;
+  return library;
 }
 
-void UnloadPlugin(Plugin& plugin) {
-  if (plugin.handle != nullptr) dlclose(plugin.handle);
-  plugin.handle = nullptr;
-  plugin.getDeviceCode = nullptr;
-  plugin.freeBuffer = nullptr;
-}
+void* FindExport(void* handle, const char* name) { return dlsym(handle, name); }
+
+void CloseLibrary(void* handle) { dlclose(handle); }
 
 }  // namespace devicecode

@@ -75,36 +75,26 @@ ResolvedFile ResolveFile(const std::string& path) {
   return {resolved, {}};
 }
 
-Plugin LoadPlugin(const std::string& path) {
-  Plugin plugin;
+Library OpenLibrary(const std::string& path) {
+  Library library;
   // A file that is no DLL fails here with an error code, never a dialog box.
   const UINT errorMode = ::SetErrorMode(SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX);
   const HMODULE module = ::LoadLibraryA(path.c_str());
   const DWORD error = ::GetLastError();
   ::SetErrorMode(errorMode);
   if (module == nullptr) {
-    plugin.error = ErrorText(error);
-    return plugin;
+    library.error = ErrorText(error);
+  } else {
+    library.handle = module;
   }
-  plugin.handle = module;
-  // By name, as a host does; through void* since FARPROC's type is no match.
-  plugin.getDeviceCode = reinterpret_cast<GetDeviceCodeFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "GetDeviceCode")));
-  plugin.freeBuffer = reinterpret_cast<FreeBufferFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "FreeBuffer")));
-  if (plugin.getDeviceCode == nullptr || plugin.freeBuffer == nullptr) {
-    plugin.error = std::string("does not export ") +
-                   (plugin.getDeviceCode == nullptr ? "GetDeviceCode" : "FreeBuffer");
-    UnloadPlugin(plugin);
-  }
-  return plugin;
+  return library;
 }
 
-void UnloadPlugin(Plugin& plugin) {
-  if (plugin.handle != nullptr) ::FreeLibrary(static_cast<HMODULE>(plugin.handle));
-  plugin.handle = nullptr;
-  plugin.getDeviceCode = nullptr;
-  plugin.freeBuffer = nullptr;
+// Through void*, since FARPROC's type is no function type of ours.
+void* FindExport(void* handle, const char* name) {
+  return reinterpret_cast<void*>(::GetProcAddress(static_cast<HMODULE>(handle), name));
 }
+
+void CloseLibrary(void* handle) { ::FreeLibrary(static_cast<HMODULE>(handle)); }
 
 }  // namespace devicecode
