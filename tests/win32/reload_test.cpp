@@ -128,22 +128,43 @@ Holdings Measure() {
   return now;
 }
 
-// One load/call/unload cycle; returns the code (or what went wrong, which
-// never has 32 characters).
-std::string Cycle(const char* dll) {
+// The DLL loaded with both exports found by name, or null and the reason
+// (which never has 32 characters).
+struct Loaded {
+  HMODULE module = nullptr;
+  GetDeviceCodeFunction getDeviceCode = nullptr;
+  FreeBufferFunction freeBuffer = nullptr;
+  std::string error;
+};
+
+Loaded Load(const char* dll) {
+  Loaded loaded;
   const HMODULE module = ::LoadLibraryA(dll);
-  if (module == nullptr) return "LoadLibraryA failed: " + std::to_string(::GetLastError());
-  const auto getDeviceCode = reinterpret_cast<GetDeviceCodeFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "GetDeviceCode")));
-  const auto freeBuffer = reinterpret_cast<FreeBufferFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "FreeBuffer")));
-  std::string code = "exports missing";
-  if (getDeviceCode != nullptr && freeBuffer != nullptr) {
-    char* buffer = getDeviceCode();
-    code = buffer != nullptr ? buffer : "(null)";
-    freeBuffer(buffer);
+  if (module == nullptr) {
+    loaded.error = "LoadLibraryA failed: " + std::to_string(::GetLastError());
+    return loaded;
   }
-  ::FreeLibrary(module);
+  loaded.getDeviceCode = reinterpret_cast<GetDeviceCodeFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(module, "GetDeviceCode")));
+  loaded.freeBuffer = reinterpret_cast<FreeBufferFunction>(
+      reinterpret_cast<void*>(::GetProcAddress(module, "FreeBuffer")));
+  if (loaded.getDeviceCode == nullptr || loaded.freeBuffer == nullptr) {
+    ::FreeLibrary(module);
+    loaded.error = "exports missing";
+    return loaded;
+  }
+  loaded.module = module;
+  return loaded;
+}
+
+// One load/call/unload cycle; returns the code (or what went wrong).
+std::string Cycle(const char* dll) {
+  const Loaded loaded = Load(dll);
+  if (loaded.module == nullptr) return loaded.error;
+  char* buffer = loaded.getDeviceCode();
+  const std::string code = buffer != nullptr ? buffer : "(null)";
+  loaded.freeBuffer(buffer);
+  ::FreeLibrary(loaded.module);
   return code;
 }
 
@@ -173,16 +194,8 @@ DWORD WINAPI CallOnce(void* argument) {
 // while the DLL is loaded, half live on past its unload. Returns the code
 // when all agree.
 std::string ThreadedCycle(const char* dll) {
-  const HMODULE module = ::LoadLibraryA(dll);
-  if (module == nullptr) return "LoadLibraryA failed: " + std::to_string(::GetLastError());
-  const auto getDeviceCode = reinterpret_cast<GetDeviceCodeFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "GetDeviceCode")));
-  const auto freeBuffer = reinterpret_cast<FreeBufferFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(module, "FreeBuffer")));
-  if (getDeviceCode == nullptr || freeBuffer == nullptr) {
-    ::FreeLibrary(module);
-    return "exports missing";
-  }
+  const Loaded loaded = Load(dll);
+  if (loaded.module == nullptr) return loaded.error;
   constexpr int kCallers = 8;
   const HANDLE start = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
   const HANDLE stay = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
@@ -191,13 +204,14 @@ std::string ThreadedCycle(const char* dll) {
   HANDLE threads[kCallers];
   for (int i = 0; i < kCallers; ++i) {
     called[i] = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    callers[i] = {getDeviceCode, freeBuffer, start, i % 2 == 0 ? stay : nullptr, called[i], ""};
+    callers[i] = {loaded.getDeviceCode,        loaded.freeBuffer, start,
+                  i % 2 == 0 ? stay : nullptr, called[i],         ""};
     threads[i] = ::CreateThread(nullptr, 0, CallOnce, &callers[i], 0, nullptr);
   }
   ::SetEvent(start);
   ::WaitForMultipleObjects(kCallers, called, TRUE, INFINITE);
   for (int i = 1; i < kCallers; i += 2) ::WaitForSingleObject(threads[i], INFINITE);
-  ::FreeLibrary(module);
+  ::FreeLibrary(loaded.module);
   ::SetEvent(stay);
   ::WaitForMultipleObjects(kCallers, threads, TRUE, INFINITE);
   std::string code = callers[0].code;
